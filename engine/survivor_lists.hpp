@@ -1,0 +1,14 @@
+#pragma once
+// The sieve's survivors form a fixed pattern modulo 2^16 * 9, so a block of 2^16 starts is
+// verified by listing them instead of testing every start. For a block whose base is
+// m (mod 9), survivors(table, m) lists, ascending, the residues r < 2^16 for which base + r
+// is odd, has a residue mod 9 outside {2, 4, 5, 8} and (with the table) an open entry.
+// Valid only for blocks above the largest finite table entry, i.e. every block but the first.
+#include <cstdint>
+#include <span>
+
+namespace pelorin {
+
+std::span<const std::uint16_t> survivors(bool with_table, unsigned base_mod9);
+
+}  // namespace pelorin

@@ -1,0 +1,74 @@
+#include "engine/verify_chunk_avx2.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/cpu_features.hpp"
+#include "engine/lane_tally.hpp"
+#include "engine/verify_chunk.hpp"
+#include "engine/walk_u64.hpp"
+#include "wideint/decimal.hpp"
+
+namespace pelorin {
+
+namespace detail {
+
+void verify_lanes_portable(std::uint64_t first, std::uint64_t count, UnitResult& result) {
+    LaneTally t;
+    for (std::uint64_t g = 0; g < count; g += 4) {
+        const std::uint64_t m = std::min<std::uint64_t>(4, count - g);
+        std::uint64_t s[4] = {}, n[4] = {}, steps[4] = {};
+        bool active[4] = {}, overflow[4] = {};
+        for (std::uint64_t k = 0; k < m; ++k) {
+            s[k] = n[k] = first + g + k;
+            active[k] = s[k] > 1;
+        }
+        for (;;) {
+            bool any = false;
+            for (std::uint64_t k = 0; k < m; ++k) {
+                if (active[k] && (n[k] & 1) && n[k] > kMax3nPlus1Input64) {
+                    active[k] = false;
+                    overflow[k] = true;
+                }
+                any = any || active[k];
+            }
+            if (!any) break;
+            for (std::uint64_t k = 0; k < m; ++k) {
+                if (!active[k]) continue;
+                n[k] = (n[k] & 1) ? 3 * n[k] + 1 : n[k] >> 1;
+                ++steps[k];
+                if (n[k] < s[k]) active[k] = false;
+            }
+        }
+        for (std::uint64_t k = 0; k < m; ++k) t.finish_lane(s[k], steps[k], overflow[k]);
+    }
+    t.fold_into(result);
+}
+
+}  // namespace detail
+
+UnitResult verify_chunk_avx2(const UnitRange& range, std::uint64_t offset, std::uint64_t count,
+                             const std::string& name) {
+    bool over = false;
+    const U128 first = add_u64(range.begin, offset, &over);
+    if (over) throw std::overflow_error("work unit crosses 2^128");
+    const U128 last = count == 0 ? first : add_u64(first, count - 1, &over);
+    if (over) throw std::overflow_error("work unit crosses 2^128");
+    // Only 64-bit lanes exist, and only on AVX2: everything else is the scalar "ctz" loop.
+    if (first.hi != 0 || last.hi != 0 || !cpu_has_avx2()) {
+        UnitResult r = verify_chunk(range, offset, count, "ctz");
+        r.backend = name;
+        return r;
+    }
+    UnitResult r;
+    r.mode = "verify";
+    r.backend = name;
+    r.begin = u128_to_decimal(first);
+    bool end_is_2_128 = false;
+    const U128 end = add_u64(first, count, &end_is_2_128);
+    r.end = end_to_decimal(end_is_2_128 ? U128{} : end, end_is_2_128);
+    if (count > 0) detail::verify_lanes_avx2(first.lo, count, r);
+    return r;
+}
+
+}  // namespace pelorin

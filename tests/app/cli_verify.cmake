@@ -1,0 +1,38 @@
+cmake_policy(SET CMP0054 NEW)
+# Runs `pelorin-worker verify` on a table of command lines and checks the exit status and
+# the text on standard output or standard error.
+# Each case: expected status | stream (out or err) | expected text (regex) | arguments...
+set(cases
+  "0|out|^\\{\"format\":\"pelorin-result-v2\",\"mode\":\"verify\",\"backend\":\"record-recursive\",\"begin\":\"1\",\"end\":\"101\",\"checked\":\"100\",\"candidates\":\"3\",\"survivors_evaluated\":\"3\",\"steps\":\"257\",\"overflow_starts\":\"0\",\"checksum_sum\":16331734661743614451,\"checksum_xor\":13890576623742591641,\"proof_exclusions\":\"97\",\"frontier_nodes\":\"0\",\"u64_completions\":\"3\",\"u128_completions\":\"0\",\"u256_completions\":\"0\",\"bigint_completions\":\"0\",\"proof_hash\":\"c1ef0c13ddffe84f90e9f8badb88525f82f9bed819a1e9533e40f96ce91e94b9\",\"accounting\":\"per-start\",\"elapsed_seconds\":[0-9.e-]+,\"kernel_seconds\":0,\"transfer_seconds\":0,\"valid\":true,\"message\":\"\"\\}$|verify|--backend|record-recursive|--begin|1|--end|101"
+  "0|out|\"end\":\"340282366920938463463374607431768211456\"|verify|--backend|ctz|--begin|340282366920938463463374607431768211 451|--end|0X100000000000000000000000000000000"
+  "0|out|\"checked\":\"5\"|verify|--backend|scalar|--begin|0xffffffffffffffffffffffffffffffFB|--end|2^128"
+  "1|out|\"valid\":false,\"message\":\"counterexample or invalid start at 0\"|verify|--backend|scalar|--begin|0|--end|3"
+  "2|err|integer exceeds 128 bits or is malformed|verify|--backend|scalar|--begin|-1|--end|3"
+  "2|err|range end is below begin|verify|--backend|scalar|--begin|10|--end|3"
+  "2|err|single work unit is larger than uint64|verify|--backend|scalar|--begin|0|--end|2^128"
+  "2|err|invalid power expression|verify|--backend|scalar|--begin|2^200|--end|3"
+  "2|err|empty integer|verify|--backend|scalar|--begin| |--end|3"
+  "2|err|--end|verify|--backend|scalar|--begin|1"
+  "2|err|threads|verify|--backend|scalar|--begin|1|--end|2|--threads|-4"
+  "2|err|.|verify|--backend|scalar|--begin|1|--end|2|--chunk-starts|lots"
+  "0|out|--chunk-starts|verify|--help"
+)
+set(failures 0)
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" parts "${case}")
+  list(POP_FRONT parts want_status stream pattern)
+  execute_process(COMMAND ${WORKER} ${parts} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+  if(stream STREQUAL "out")
+    set(text "${out}")
+  else()
+    set(text "${err}")
+  endif()
+  string(STRIP "${text}" text)
+  if(NOT status STREQUAL want_status OR NOT text MATCHES "${pattern}")
+    message(SEND_ERROR "pelorin-worker ${parts}\n  status ${status}, wanted ${want_status}\n  stdout: ${out}\n  stderr: ${err}\n  wanted ${stream} to match: ${pattern}")
+    math(EXPR failures "${failures} + 1")
+  endif()
+endforeach()
+if(failures GREATER 0)
+  message(FATAL_ERROR "${failures} command line case(s) failed")
+endif()

@@ -1,0 +1,20 @@
+#pragma once
+// The range of starts of one unit or chunk: begin inclusive, end exclusive, where the end
+// may be 2^128 (flagged, limbs zero).
+#include <cstdint>
+
+#include "wideint/u128.hpp"
+
+namespace pelorin {
+
+struct UnitRange {
+    U128 begin;
+    U128 end;
+    bool end_is_2_128 = false;
+};
+
+// Number of starts. Throws std::invalid_argument "range end is below begin" and
+// std::overflow_error "single work unit is larger than uint64".
+std::uint64_t unit_size(const UnitRange& range);
+
+}  // namespace pelorin
