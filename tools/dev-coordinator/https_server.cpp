@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 #include "tools/dev-coordinator/limits.hpp"
 #include "tools/dev-coordinator/socket_control.hpp"
@@ -48,7 +49,15 @@ int HttpsServer::bind(int port) {
     return port;
 }
 
-bool HttpsServer::run() { return server_->listen_after_bind(); }
+bool HttpsServer::run() {
+    {
+        std::lock_guard lock(stop_mutex_);
+        if (stopping_) return true;
+    }
+    const bool ok = server_->listen_after_bind();
+    finished_ = true;
+    return ok;
+}
 
 void HttpsServer::stop() {
     {
@@ -56,7 +65,15 @@ void HttpsServer::stop() {
         stopping_ = true;
     }
     stop_cv_.notify_all();
-    server_->stop();
+    // The library ignores a stop that comes before its accept loop runs, so a stop right
+    // after start-up waits for the loop (run() may be about to enter it).
+    for (int i = 0; i < kStopPolls && !finished_; ++i) {
+        if (server_->is_running()) {
+            server_->stop();
+            return;
+        }
+        std::this_thread::sleep_for(kStopPollInterval);
+    }
 }
 
 void HttpsServer::stall(double seconds) {

@@ -1,6 +1,7 @@
 #pragma once
 // The loopback HTTPS listener: the worker API of CoordinatorService, the scripted faults
 // in front of it, and the /dev/ control endpoints.
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,7 @@ private:
     std::mutex stop_mutex_;
     std::condition_variable stop_cv_;
     bool stopping_ = false;
+    std::atomic<bool> finished_{false};
 };
 
 }  // namespace pelorin::devcoord

@@ -1,5 +1,6 @@
 #pragma once
 // The development coordinator's fixed limits, each with the reason for its value.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +21,10 @@ inline constexpr std::size_t kMaxRequestBodyBytes = 1 << 20;
 inline constexpr std::size_t kMaxRejectedSubmissions = 3;
 // A stalled reply waits at most this long, so a mistyped fault cannot hold a thread for hours.
 inline constexpr double kMaxStallSeconds = 600.0;
+
+// A stop that arrives while the listener starts waits this long at most for it.
+inline constexpr int kStopPolls = 1000;
+inline constexpr std::chrono::milliseconds kStopPollInterval{10};
 
 // P-256 keys: accepted by every TLS stack the worker meets (OpenSSL, Windows, Wine), and
 // made in microseconds where an RSA key takes up to a second, which every test start pays.
