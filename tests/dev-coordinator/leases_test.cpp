@@ -75,7 +75,7 @@ TEST(DevCoordinatorLeases, UnitsAreHandedOutInOrderAndAHeldLeaseComesBack) {
     const Beat beats[] = {
         {&a, id, "0", 200},   {&a, id, "640", 200},  {&a, id, "1000", 200}, {&a, id, "1001", 400},
         {&a, id, "6x", 400},  {&a, id, "", 400},     {&b, id, "5", 403},    {&a, "lease-99", "5", 404},
-        {&a, "", "5", 404},
+        {&a, "", "5", 404},   {&a, id, "99999999999999999999", 400},
     };
     for (const Beat& beat : beats) {
         const HttpsReply r = heartbeat(c, *beat.who, beat.lease, beat.progress);

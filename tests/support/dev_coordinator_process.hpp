@@ -1,7 +1,9 @@
 #pragma once
 // Runs the real pelorin-dev-coordinator as a child process for loopback tests: a fresh
 // temporary state folder, --port 0, the CA path and port read from its first lines; it is
-// stopped, and its folder removed, when the object goes away.
+// stopped, and its folder removed, when the object goes away. The program also gets
+// SIGTERM when the thread that started it ends (so a crashed test leaves nothing
+// running): start it from the test's own thread.
 #include <sys/types.h>
 
 #include <filesystem>

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,16 +87,23 @@ void DevCoordinatorProcess::start() {
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls until exec. A test that crashes must not leave the
+        // program running (it would also hold the test's output open).
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(127);
+    }
+    const int fork_errno = errno;
     ::close(fds[1]);
-    if (rc != 0) {
+    if (pid_ < 0) {
         ::close(fds[0]);
         pid_ = -1;
-        throw std::runtime_error("cannot start " + argv_text[0] + ": " + std::strerror(rc));
+        throw std::runtime_error("cannot start " + argv_text[0] + ": " + std::strerror(fork_errno));
     }
     stdout_fd_ = fds[0];
     {

@@ -303,7 +303,9 @@ ApiReply CoordinatorService::heartbeat(const WorkerRecord& worker, const std::st
     if (!parse_object(body, doc)) return error(400, "request body is not a JSON object");
     const std::string progress = string_member(doc, "progress");
     if (!is_decimal(progress)) return error(400, "progress must be a decimal string");
-    if (std::stoull(progress) > unit_size(ref.unit->range)) return error(400, "progress is beyond the end of the unit");
+    const bool beyond = progress.size() == 20 && progress > "18446744073709551615";
+    if (beyond || std::stoull(progress) > unit_size(ref.unit->range))
+        return error(400, "progress is beyond the end of the unit");
     ref.lease->progress = progress;
     ref.lease->heartbeat_ms = now;
     save_ledger();

@@ -61,11 +61,12 @@ int serve(const Arguments& args, bool campaign_explicit) {
     options.difficulty_bits = args.difficulty_bits;
     options.lease_timeout_seconds = args.lease_timeout;
 
-    StopSignals signals;  // before any thread starts
     CoordinatorService service(options);
     const TlsFiles tls = ensure_tls_material(state_dir);
     std::cout << "CA certificate: " << tls.ca_certificate.string() << std::endl;
     HttpsServer server(service, tls);
+    // Before the listener's threads start; destroyed before the server it stops.
+    StopSignals signals;
     const int port = server.bind(args.port);
     std::cout << "Listening on https://127.0.0.1:" << port << std::endl;
     signals.on_signal([&server] { server.stop(); });
