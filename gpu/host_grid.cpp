@@ -1,9 +1,11 @@
 #include "gpu/host_grid.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -47,7 +49,10 @@ UnitResult verify_range_on_host(const UnitRange& range, const BackendOptions& op
     if (gpu_switches(options.name).recursive) tables = host_descent_tables(sieve_width(options.sieve_bits)).view();
     LaunchPlan plan = plan_launch(range, n, options, &tables);
     GpuAggregate aggregate;
-    auto queue = std::make_unique_for_overwrite<OverflowState[]>(overflow_capacity);
+    // calloc maps zero pages lazily: a 50 MB queue costs nothing until entries are written.
+    const std::unique_ptr<OverflowState, decltype(&std::free)> queue(
+        static_cast<OverflowState*>(std::calloc(overflow_capacity, sizeof(OverflowState))), &std::free);
+    if (!queue) throw std::bad_alloc();
     plan.args.aggregate = &aggregate;
     plan.args.queue = queue.get();
     plan.args.overflow_capacity = overflow_capacity;

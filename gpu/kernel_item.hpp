@@ -171,13 +171,22 @@ PELORIN_HD inline void run_item(const KernelArgs& a, std::uint64_t i, ThreadCoun
     a.queue[slot] = OverflowState{n, x, s, o};
 }
 
-// One thread's grid-stride loop from item first; the loop ends before the index could wrap.
+// Advances a grid-stride index; false when the next index would reach total. Testing before
+// adding keeps i + stride from wrapping past 2^64 on ranges of nearly 2^64 items.
+PELORIN_HD constexpr bool next_index(std::uint64_t& i, std::uint64_t stride, std::uint64_t total) {
+    if (total - i <= stride) return false;
+    i += stride;
+    return true;
+}
+
+// One thread's grid-stride loop from item first.
 PELORIN_HD inline void run_thread(const KernelArgs& a, std::uint64_t first, std::uint64_t stride, ThreadCounters& t) {
     const std::uint64_t total = a.frontier ? a.work_items : a.count;
-    for (std::uint64_t i = first; i < total; i += stride) {
+    if (first >= total) return;
+    std::uint64_t i = first;
+    do {
         run_item(a, i, t);
-        if (total - i <= stride) break;
-    }
+    } while (next_index(i, stride, total));
 }
 
 PELORIN_HD inline void store_counters(BlockCounters& b, unsigned t, const ThreadCounters& c) {
