@@ -28,7 +28,8 @@ TEST(Sha256, KnownDigestsAcrossPaddingBoundaries) {
 }
 
 TEST(Sha256, FileHashAndMissingFile) {
-    const auto path = std::filesystem::temp_directory_path() / "pelorin_sha256_test.bin";
+    // A name no single-byte code page holds: on Windows the file opens only by its wide name.
+    const auto path = std::filesystem::temp_directory_path() / std::filesystem::path(u8"pelorin_sha256_\u4e2d.bin");
     {
         std::ofstream out(path, std::ios::binary);
         out << std::string("ab\0c\r\n", 6);
