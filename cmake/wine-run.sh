@@ -6,6 +6,10 @@
 set -eu
 prefix=$1
 shift
+case $prefix in
+  /*) ;;
+  *) prefix=$PWD/$prefix ;;  # Wine takes an absolute prefix only
+esac
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 if [ ! -f "$prefix/.pelorin-ready" ]; then
