@@ -5,6 +5,7 @@
 
 #include "engine/mix64.hpp"
 #include "engine/proof_table.hpp"
+#include "engine/select_backend.hpp"
 #include "engine/verify_range.hpp"
 #include "gpu/host_grid.hpp"
 #include "gpu/launch_plan.hpp"
@@ -167,6 +168,19 @@ TEST(HostGrid, FrontierOnTheTuningRange) {
               host_descent_tables(24).proof_hash);
     EXPECT_EQ(verify_range_on_host(small, gpu_options("cuda-recursive", "fast", 5), 1).proof_hash,
               host_descent_tables(12).proof_hash);
+}
+
+// Backend selection proves the GPU family on [1, 101) before timing it; the kernel's code run
+// on the host passes that known-answer test.
+TEST(HostGrid, PassesTheSelectionSelfTest) {
+    SelectionHooks hooks;
+    hooks.run_backend = [](const UnitRange& range, const BackendOptions& options) {
+        return verify_range_on_host(range, options, 2);
+    };
+    BackendOptions family = gpu_options("cuda-recursive", "fast", 24, 256);
+    EXPECT_NO_THROW(self_test_backend(family, hooks));
+    family.name = "cuda-sieve";  // no table, so no proof hash and more candidates
+    EXPECT_THROW(self_test_backend(family, hooks), std::runtime_error);
 }
 
 TEST(HostGrid, GridShapeDoesNotChangeTheAggregate) {
