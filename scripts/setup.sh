@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
-  libcurl4-openssl-dev libssl-dev libcpp-httplib-dev
+  libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

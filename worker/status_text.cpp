@@ -1,0 +1,78 @@
+#include "worker/status_text.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "wideint/decimal.hpp"
+
+namespace pelorin {
+namespace {
+
+std::string fixed(double value, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
+}
+
+}  // namespace
+
+std::string format_rate(double x) {
+    static const char* const suffix[] = {"", "K", "M", "B", "T", "P"};
+    int i = 0;
+    while (x >= 1000.0 && i < 5) {
+        x /= 1000.0;
+        ++i;
+    }
+    const int decimals = x >= 100.0 ? 0 : x >= 10.0 ? 1 : 2;
+    return fixed(x, decimals) + suffix[i];
+}
+
+std::string progress_text(const std::string& backend, double percent, double rate, std::uint64_t units_completed,
+                          double remaining_seconds) {
+    return std::string("WORKING") + kDot + backend + "\r\n\r\nCurrent unit  " + fixed(percent, 2) +
+           "%\r\nPerformance   " + format_rate(rate) + " starts/s\r\nCompleted     " + std::to_string(units_completed) +
+           " units\r\nRemaining     " + fixed(remaining_seconds, 0) +
+           " seconds\r\n\r\nClose the window to checkpoint and stop.";
+}
+
+std::string optimization_complete_text(const std::string& backend, double starts_per_second) {
+    return "Optimization complete.\r\n" + backend + kDot + format_rate(starts_per_second) +
+           " starts/s\r\nChecking secure connection...";
+}
+
+std::string resuming_text(std::uint64_t offset, std::uint64_t count) {
+    // offset * 100 / count, rounded down. The product is formed in 128 bits: in 64 bits it
+    // wraps for offsets above 1.8e17 and the percentage shown would be nonsense.
+    const std::uint64_t divisor = std::max<std::uint64_t>(count, 1);
+    U128 num{0, 0};
+    // offset * 100 = offset * 64 + offset * 32 + offset * 4, each shifted into two limbs.
+    for (unsigned shift : {6u, 5u, 2u}) {
+        const U128 part{offset << shift, offset >> (64 - shift)};
+        const std::uint64_t lo = num.lo + part.lo;
+        num.hi += part.hi + (lo < num.lo ? 1 : 0);
+        num.lo = lo;
+    }
+    // Bit-serial long division of the 128-bit product by the 64-bit count.
+    U128 quotient{0, 0};
+    std::uint64_t rem = 0;
+    for (int bit = 127; bit >= 0; --bit) {
+        const std::uint64_t top = rem >> 63;
+        rem = (rem << 1) | ((bit >= 64 ? num.hi >> (bit - 64) : num.lo >> bit) & 1);
+        if (top != 0 || rem >= divisor) {
+            rem -= divisor;
+            if (bit >= 64) quotient.hi |= std::uint64_t{1} << (bit - 64);
+            else quotient.lo |= std::uint64_t{1} << bit;
+        }
+    }
+    return "Resuming checkpoint at " + u128_to_decimal(quotient) + "%...";
+}
+
+std::string unit_accepted_text(const std::string& audit) {
+    return "Unit accepted" + std::string(kDot) + audit + "\r\nRequesting more work...";
+}
+
+std::string stopped_text(const std::string& message) {
+    return "STOPPED\r\n\r\n" + message + "\r\n\r\nPress Start to retry.";
+}
+
+}  // namespace pelorin

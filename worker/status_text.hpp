@@ -1,0 +1,29 @@
+#pragma once
+// Every text the worker shows in its status panel: one vocabulary, CR LF line breaks and the
+// middle dot U+00B7 (UTF-8 C2 B7).
+#include <cstdint>
+#include <string>
+
+namespace pelorin {
+
+inline constexpr const char* kDot = " \xC2\xB7 ";
+inline constexpr const char* kReadyText = "Ready. Press Start to benchmark this computer and request work.";
+inline constexpr const char* kSelfTestText = "Self-test passed.\r\nOptimizing for this computer...";
+inline constexpr const char* kConnectedText = "Secure connection established.\r\nRegistering with coordinator...";
+inline constexpr const char* kRegisteringText = "Registering public worker...\r\nSolving short anti-abuse challenge.";
+inline constexpr const char* kPausedText = "Paused.\r\nNo computation is running.";
+inline constexpr const char* kCompleteText = "Campaign allocation is complete.";
+
+// 1234567 -> "1.23M": at most five divisions by 1000 (suffixes K M B T P), two decimals
+// below 10, one below 100, none above.
+std::string format_rate(double value);
+
+std::string progress_text(const std::string& backend, double percent, double rate, std::uint64_t units_completed,
+                          double remaining_seconds);
+
+std::string optimization_complete_text(const std::string& backend, double starts_per_second);
+std::string resuming_text(std::uint64_t offset, std::uint64_t count);
+std::string unit_accepted_text(const std::string& audit);
+std::string stopped_text(const std::string& message);
+
+}  // namespace pelorin
