@@ -217,11 +217,11 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
         } else {
             detail = error_text[0] != '\0' ? error_text : curl_easy_strerror(rc);
         }
-        long request_bytes = 0;
-        curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_bytes);
-        // A reply cut off in its body is no reply: the worker must not act on part of it.
-        const bool request_sent = request_bytes > 0 && rc != CURLE_SEND_ERROR &&
-                                  !(transfer.timed_out && !transfer.upload_done);
+        // Until the connection to the coordinator stands (through any proxy tunnel, TLS
+        // included) and the request is out, nothing was sent. After that every failure,
+        // a reply cut off in its body included, is no response: part of a reply is not acted on.
+        const bool request_sent =
+            transfer.connected && rc != CURLE_SEND_ERROR && !(transfer.timed_out && !transfer.upload_done);
         if (request_sent) fail("No HTTPS response from " + address.host + ": " + detail);
         fail("Could not send HTTPS request to " + address.host + ": " + detail);
     }
