@@ -3,13 +3,13 @@
 #include <curl/curl.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 
+#include "coordinator/environment.hpp"
 #include "coordinator/https_transport.hpp"
 
 namespace pelorin {
@@ -188,9 +188,7 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
         set(h, CURLOPT_PROXY, "");
         set(h, CURLOPT_NOPROXY, "*");
     }
-    if (const char* ca_file = std::getenv("SSL_CERT_FILE"); ca_file != nullptr && *ca_file != '\0') {
-        set(h, CURLOPT_CAINFO, ca_file);
-    }
+    if (const auto ca_file = environment_variable("SSL_CERT_FILE")) set(h, CURLOPT_CAINFO, ca_file->c_str());
     // libcurl's connect phase covers the name lookup, the TCP connection and the TLS handshake.
     set(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>((timeouts.resolve + timeouts.connect + timeouts.send).count()));
     set(h, CURLOPT_WRITEFUNCTION, on_body);

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "coordinator/worker_identity.hpp"
+#include "coordinator/identity.hpp"
 
 namespace pelorin {
 

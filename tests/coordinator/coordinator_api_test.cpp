@@ -14,7 +14,7 @@
 #include "coordinator/coordinator_api.hpp"
 #include "coordinator/https_transport.hpp"
 #include "coordinator/registration.hpp"
-#include "coordinator/worker_identity.hpp"
+#include "coordinator/identity.hpp"
 #include "loopback_coordinator.hpp"
 #include "state/unit_result.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "coordinator/identity_store.hpp"
 #include "coordinator/random_hex.hpp"
-#include "coordinator/worker_identity.hpp"
+#include "coordinator/identity.hpp"
 #include "scoped_env.hpp"
 
 namespace pelorin {

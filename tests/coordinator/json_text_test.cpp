@@ -2,7 +2,15 @@
 
 #include <optional>
 #include <random>
+// GCC 12 with sanitizers warns about its own std::function inside <regex>.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #include <stdexcept>
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "coordinator/worker_identity.hpp"
+#include "coordinator/identity.hpp"
 
 #include "coordinator/identity_store.hpp"
 #include "coordinator/json_text.hpp"
