@@ -23,11 +23,15 @@ std::string proof_candidate(std::string_view nonce, std::uint64_t counter) {
     return std::string(nonce) + std::to_string(counter);
 }
 
-std::uint64_t solve_challenge(std::string_view nonce, std::uint64_t difficulty_bits) {
+void require_reachable_difficulty(std::uint64_t difficulty_bits) {
     if (difficulty_bits > kMaxDifficultyBits) {
         throw std::runtime_error("Registration challenge asks for " + std::to_string(difficulty_bits) +
                                  " leading zero bits; a SHA-256 digest has only 256");
     }
+}
+
+std::uint64_t solve_challenge(std::string_view nonce, std::uint64_t difficulty_bits) {
+    require_reachable_difficulty(difficulty_bits);
     for (std::uint64_t counter = 0;; ++counter) {
         if (leading_zero_bits(sha256_hex(proof_candidate(nonce, counter))) >= difficulty_bits) return counter;
     }

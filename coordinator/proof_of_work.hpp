@@ -15,8 +15,12 @@ unsigned leading_zero_bits(std::string_view hex_digest);
 
 std::string proof_candidate(std::string_view nonce, std::uint64_t counter);
 
+// Throws std::runtime_error "Registration challenge asks for <bits> leading zero bits; a
+// SHA-256 digest has only 256" when no counter could ever meet `difficulty_bits`.
+void require_reachable_difficulty(std::uint64_t difficulty_bits);
+
 // The first counter from 0 up whose candidate's digest has at least `difficulty_bits`
-// leading zero bits. Throws std::runtime_error at once when `difficulty_bits` exceeds 256.
+// leading zero bits; refuses an unreachable difficulty at once.
 std::uint64_t solve_challenge(std::string_view nonce, std::uint64_t difficulty_bits);
 
 }  // namespace pelorin

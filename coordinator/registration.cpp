@@ -24,7 +24,7 @@ WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build
     const std::string challenge_id = json_string_field(challenge.body, "challenge_id", "");
     const std::uint64_t difficulty = json_u64_field(challenge.body, "difficulty_bits", kDefaultDifficultyBits);
     require_safe_text("Coordinator sent", "challenge_id", challenge_id, TextPlace::json_string);
-    if (difficulty > kMaxDifficultyBits) solve_challenge(nonce, difficulty);  // refuses it before any status
+    require_reachable_difficulty(difficulty);
 
     post_status("Registering public worker...\r\nSolving short anti-abuse challenge.");
     const std::uint64_t solution = solve_challenge(nonce, difficulty);
