@@ -16,6 +16,8 @@ set(cases
   "2|err|threads|verify|--backend|scalar|--begin|1|--end|2|--threads|-4"
   "2|err|.|verify|--backend|scalar|--begin|1|--end|2|--chunk-starts|lots"
   "0|out|--chunk-starts|verify|--help"
+  "0|out|cuda-naive, cuda-sieve, cuda-recursive|verify|--help"
+  "2|err|block-size|verify|--backend|cuda-naive|--begin|1|--end|2|--block-size|-1"
 )
 set(failures 0)
 foreach(case IN LISTS cases)
@@ -33,6 +35,32 @@ foreach(case IN LISTS cases)
     math(EXPR failures "${failures} + 1")
   endif()
 endforeach()
+# The GPU backends: without a usable device the record is invalid, carries the runtime's
+# reason and exits 1, whatever the block size; with a device the run is valid and a bad
+# block size is refused.
+foreach(block 256 3)
+  set(args verify --backend cuda-recursive --begin 1 --end 101 --block-size ${block})
+  execute_process(COMMAND ${EMULATOR} ${WORKER} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+  string(STRIP "${out}" out)
+  if(out MATCHES "\"valid\":true" OR err MATCHES "CUDA block size")
+    set(ok FALSE)
+    if(block STREQUAL "256" AND status STREQUAL "0")
+      set(ok TRUE)
+    elseif(block STREQUAL "3" AND status STREQUAL "2" AND err MATCHES "^CUDA block size must be a power of two up to 512")
+      set(ok TRUE)
+    endif()
+  else()
+    set(ok FALSE)
+    if(status STREQUAL "1" AND out MATCHES "^\\{\"format\":\"pelorin-result-v2\",\"mode\":\"verify\",\"backend\":\"cuda-recursive\",\"begin\":\"1\",\"end\":\"101\",\"checked\":\"0\".*\"valid\":false,\"message\":\"[^\"]+\"\\}$")
+      set(ok TRUE)
+    endif()
+  endif()
+  if(NOT ok)
+    message(SEND_ERROR "pelorin-worker ${args}\n  status ${status}\n  stdout: ${out}\n  stderr: ${err}")
+    math(EXPR failures "${failures} + 1")
+  endif()
+endforeach()
+
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} command line case(s) failed")
 endif()
