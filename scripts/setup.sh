@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
-  libcurl4-openssl-dev libssl-dev libcpp-httplib-dev
+  libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
 )
 # The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and an X server
 # with screenshots for the window. Their recommended extras (fonts, media codecs, Mono...)
