@@ -1,7 +1,8 @@
 #include "worker/lease_cycle.hpp"
 
 #include <algorithm>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 #include "coordinator/coordinator_api.hpp"
 #include "gpu/run_backend.hpp"
@@ -20,6 +21,14 @@ using Clock = std::chrono::steady_clock;
 constexpr double kChunkShareOfRate = 0.75;
 constexpr std::uint64_t kSmallestChunk = std::uint64_t{1} << 20;
 constexpr std::uint64_t kLargestChunk = std::uint64_t{1} << 34;
+
+// A sleep that a stop request cuts short, so closing the worker never waits out a duty cycle.
+void sleep_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, duration, [] { return false; });
+}
 
 double seconds_between(Clock::time_point a, Clock::time_point b) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count()) / 1e9;
@@ -51,7 +60,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         while (fe.paused.load()) {
             if (stop.stop_requested()) return;
             fe.post_status(kPausedText);
-            std::this_thread::sleep_for(timing.pause_poll);
+            sleep_unless_stopped(stop, timing.pause_poll);
         }
         const Lease lease = acquire_lease(token, choice.starts_per_second, choice.proof_hash);
         if (lease.complete) {
@@ -90,7 +99,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
             if (stop.stop_requested()) break;
             while (fe.paused.load() && !stop.stop_requested()) {
                 heartbeat_if_due();
-                std::this_thread::sleep_for(timing.pause_poll);
+                sleep_unless_stopped(stop, timing.pause_poll);
             }
             if (stop.stop_requested()) break;
             const std::uint64_t n = std::min(count - offset, chunk);
@@ -114,7 +123,8 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
             const double f = duty_cycle(fe.selected_profile());
             if (f < 1.0) {
                 const double busy = seconds_between(chunk_start, Clock::now());
-                std::this_thread::sleep_for(std::chrono::duration<double>((1.0 / f - 1.0) * busy));
+                sleep_unless_stopped(stop, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                               std::chrono::duration<double>((1.0 / f - 1.0) * busy)));
             }
         }
         if (stop.stop_requested()) return;

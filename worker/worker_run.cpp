@@ -6,6 +6,7 @@
 #include "coordinator/environment.hpp"
 #include "coordinator/identity.hpp"
 #include "coordinator/module_path.hpp"
+#include "coordinator/registration.hpp"
 #include "coordinator/sha256.hpp"
 #include "engine/select_backend.hpp"
 #include "gpu/cuda_backend.hpp"
