@@ -36,10 +36,15 @@ ChecksumPair checksum_span_avx512(std::uint64_t key, std::uint64_t first, std::u
         v0 = _mm512_add_epi64(v0, step);
         v1 = _mm512_add_epi64(v1, step);
     }
-    ChecksumPair p{static_cast<std::uint64_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(sum0, sum1))), 0};
-    alignas(64) std::uint64_t lanes[8];
-    _mm512_store_si512(lanes, _mm512_xor_si512(x0, x1));
-    for (auto l : lanes) p.xor_ ^= l;
+    // Lanes folded in unsigned arithmetic: the reduce intrinsics add as signed long long.
+    ChecksumPair p;
+    alignas(64) std::uint64_t sums[8], xors[8];
+    _mm512_store_si512(sums, _mm512_add_epi64(sum0, sum1));
+    _mm512_store_si512(xors, _mm512_xor_si512(x0, x1));
+    for (int i = 0; i < 8; ++i) {
+        p.sum += sums[i];
+        p.xor_ ^= xors[i];
+    }
     const ChecksumPair tail = checksum_span_scalar(key, first + i, count - i);
     p.sum += tail.sum;
     p.xor_ ^= tail.xor_;

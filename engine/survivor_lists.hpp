@@ -11,4 +11,17 @@ namespace pelorin {
 
 std::span<const std::uint16_t> survivors(bool with_table, unsigned base_mod9);
 
+// A survivor of the table sieve, with its first 16 iterations of x -> (3x+1)/2 | x/2 folded
+// into one affine step: n = q * 2^16 + residue goes to 3^k * q + offset in 16 + k map steps,
+// and (its residue being open) no value on the way falls below n.
+struct TableSurvivor {
+    std::uint32_t offset;
+    std::uint16_t residue;
+    std::uint16_t k;
+};
+std::span<const TableSurvivor> table_survivors(unsigned base_mod9);
+
+// 3^k for k = 0 .. 16.
+std::uint64_t pow3(unsigned k);
+
 }  // namespace pelorin

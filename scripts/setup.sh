@@ -6,14 +6,31 @@ packages=(
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
+# The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and an X server
+# with screenshots for the window. Their recommended extras (fonts, media codecs, Mono...)
+# are not needed.
+windows_packages=(
+  g++-mingw-w64-x86-64-posix wine wine64
+  xvfb xauth imagemagick
+)
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_windows < <(missing_of "${windows_packages[@]}")
+if ((${#missing[@]} + ${#missing_windows[@]})); then
+  echo "Installing: ${missing[*]} ${missing_windows[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  fi
+  if ((${#missing_windows[@]})); then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing_windows[@]}"
+  fi
 fi

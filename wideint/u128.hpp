@@ -1,6 +1,7 @@
 #pragma once
 // 128-bit unsigned value as two 64-bit limbs: the type of starts, range bounds and the
 // fast trajectory stage. Everything here is inline and allocation-free.
+#include <bit>
 #include <cstdint>
 
 #include "wideint/host_device.hpp"
@@ -19,7 +20,7 @@ PELORIN_HD constexpr unsigned ctz64(std::uint64_t x) {
 #if defined(__CUDA_ARCH__)
     return x == 0 ? 64u : static_cast<unsigned>(__ffsll(static_cast<long long>(x)) - 1);
 #else
-    return x == 0 ? 64u : static_cast<unsigned>(__builtin_ctzll(x));
+    return static_cast<unsigned>(std::countr_zero(x));  // 64 for 0
 #endif
 }
 

@@ -1,6 +1,6 @@
 cmake_policy(SET CMP0054 NEW)
-# Runs `pelorin-worker verify` on a table of command lines and checks the exit status and
-# the text on standard output or standard error.
+# Runs `pelorin-worker verify` (through EMULATOR when set) on a table of command lines and
+# checks the exit status and the text on standard output or standard error.
 # Each case: expected status | stream (out or err) | expected text (regex) | arguments...
 set(cases
   "0|out|^\\{\"format\":\"pelorin-result-v2\",\"mode\":\"verify\",\"backend\":\"record-recursive\",\"begin\":\"1\",\"end\":\"101\",\"checked\":\"100\",\"candidates\":\"3\",\"survivors_evaluated\":\"3\",\"steps\":\"257\",\"overflow_starts\":\"0\",\"checksum_sum\":16331734661743614451,\"checksum_xor\":13890576623742591641,\"proof_exclusions\":\"97\",\"frontier_nodes\":\"0\",\"u64_completions\":\"3\",\"u128_completions\":\"0\",\"u256_completions\":\"0\",\"bigint_completions\":\"0\",\"proof_hash\":\"c1ef0c13ddffe84f90e9f8badb88525f82f9bed819a1e9533e40f96ce91e94b9\",\"accounting\":\"per-start\",\"elapsed_seconds\":[0-9.e-]+,\"kernel_seconds\":0,\"transfer_seconds\":0,\"valid\":true,\"message\":\"\"\\}$|verify|--backend|record-recursive|--begin|1|--end|101"
@@ -16,12 +16,14 @@ set(cases
   "2|err|threads|verify|--backend|scalar|--begin|1|--end|2|--threads|-4"
   "2|err|.|verify|--backend|scalar|--begin|1|--end|2|--chunk-starts|lots"
   "0|out|--chunk-starts|verify|--help"
+  "0|out|cuda-naive, cuda-sieve, cuda-recursive|verify|--help"
+  "2|err|block-size|verify|--backend|cuda-naive|--begin|1|--end|2|--block-size|-1"
 )
 set(failures 0)
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" parts "${case}")
   list(POP_FRONT parts want_status stream pattern)
-  execute_process(COMMAND ${WORKER} ${parts} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+  execute_process(COMMAND ${EMULATOR} ${WORKER} ${parts} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
   if(stream STREQUAL "out")
     set(text "${out}")
   else()
@@ -33,6 +35,32 @@ foreach(case IN LISTS cases)
     math(EXPR failures "${failures} + 1")
   endif()
 endforeach()
+# The GPU backends: without a usable device the record is invalid, carries the runtime's
+# reason and exits 1, whatever the block size; with a device the run is valid and a bad
+# block size is refused.
+foreach(block 256 3)
+  set(args verify --backend cuda-recursive --begin 1 --end 101 --block-size ${block})
+  execute_process(COMMAND ${EMULATOR} ${WORKER} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+  string(STRIP "${out}" out)
+  if(out MATCHES "\"valid\":true" OR err MATCHES "CUDA block size")
+    set(ok FALSE)
+    if(block STREQUAL "256" AND status STREQUAL "0")
+      set(ok TRUE)
+    elseif(block STREQUAL "3" AND status STREQUAL "2" AND err MATCHES "^CUDA block size must be a power of two up to 512")
+      set(ok TRUE)
+    endif()
+  else()
+    set(ok FALSE)
+    if(status STREQUAL "1" AND out MATCHES "^\\{\"format\":\"pelorin-result-v2\",\"mode\":\"verify\",\"backend\":\"cuda-recursive\",\"begin\":\"1\",\"end\":\"101\",\"checked\":\"0\".*\"valid\":false,\"message\":\"[^\"]+\"\\}$")
+      set(ok TRUE)
+    endif()
+  endif()
+  if(NOT ok)
+    message(SEND_ERROR "pelorin-worker ${args}\n  status ${status}\n  stdout: ${out}\n  stderr: ${err}")
+    math(EXPR failures "${failures} + 1")
+  endif()
+endforeach()
+
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} command line case(s) failed")
 endif()

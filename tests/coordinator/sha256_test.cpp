@@ -28,7 +28,9 @@ TEST(Sha256, KnownDigestsAcrossPaddingBoundaries) {
 }
 
 TEST(Sha256, FileHashAndMissingFile) {
-    const auto path = std::filesystem::temp_directory_path() / "pelorin_sha256_test.bin";
+    // A name outside ASCII: on Windows the file opens only by its wide name (MinGW's narrow
+    // path text is UTF-8, the narrow file functions read the ANSI code page).
+    const auto path = std::filesystem::temp_directory_path() / std::filesystem::path(u8"pelorin_sha256_\u00fc.bin");
     {
         std::ofstream out(path, std::ios::binary);
         out << std::string("ab\0c\r\n", 6);

@@ -109,6 +109,11 @@ std::vector<UnitRange> differential_ranges() {
         UnitRange{U128{kMax - 20000, 0}, U128{30000, 1}, false},
         UnitRange{U128{kMax - 30000, kMax}, U128{}, true},
         UnitRange{U128{0x123456789abcdef1ull, 0x0fedcba987654321ull}, U128{0x123456789abcdef1ull + 20000, 0x0fedcba987654321ull}, false},
+        // Either side of 2^116, where the table's folded first iterations stop being used.
+        UnitRange{U128{kMax - 70000, (1ull << 52) - 1}, U128{70000, 1ull << 52}, false},
+        UnitRange{U128{0x1234, 1ull << 20}, U128{0x1234 + 140000, 1ull << 20}, false},
+        // Below 2^64, where the folded value itself passes 2^64.
+        UnitRange{U128{kMax - 150000, 0}, U128{kMax - 10000, 0}, false},
     };
 }
 

@@ -1,0 +1,78 @@
+#include "app/cmd_run.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include "app/stop_signals.hpp"
+#include "app/terminal_front_end.hpp"
+#include "coordinator/https_transport.hpp"
+#include "worker/worker_run.hpp"
+
+namespace pelorin {
+
+HostPort parse_coordinator(const std::string& text, std::uint16_t default_port) {
+    const auto bad = [&] { return std::invalid_argument("invalid coordinator address: " + text); };
+    std::string host = text, port_text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string::npos) throw bad();
+        host = text.substr(1, close - 1);
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') throw bad();
+            port_text = rest.substr(1);
+            if (port_text.empty()) throw bad();
+        }
+    } else if (const auto colon = text.rfind(':'); colon != std::string::npos) {
+        if (text.find(':') != colon) throw bad();  // a bare IPv6 address needs brackets
+        host = text.substr(0, colon);
+        port_text = text.substr(colon + 1);
+        if (port_text.empty()) throw bad();
+    }
+    if (host.empty()) throw bad();
+    std::uint32_t port = default_port;
+    if (!port_text.empty()) {
+        if (port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos) throw bad();
+        port = static_cast<std::uint32_t>(std::stoul(port_text));
+        if (port == 0 || port > 65535) throw bad();
+    }
+    return HostPort{host, static_cast<std::uint16_t>(port)};
+}
+
+RunCommand::RunCommand(CLI::App& parent) {
+    app_ = parent.add_subcommand("run", "Run the worker: lease units from the coordinator and verify them");
+    app_->add_option("--coordinator", coordinator_, "Coordinator HOST[:PORT] (default: the build's coordinator)");
+    app_->add_option("--profile", profile_, "Work profile: balanced (85%), maximum (100%) or quiet (50%)")
+        ->check(CLI::IsMember({"balanced", "maximum", "quiet"}))
+        ->capture_default_str();
+    app_->add_option("--heartbeat-seconds", heartbeat_seconds_, "Seconds between lease heartbeats (for tests)")
+        ->check(CLI::Range(0.01, 3600.0))
+        ->group("");
+    app_->footer(
+        "Ctrl-C or SIGTERM finishes the chunk in progress, writes its checkpoint and exits 0; SIGUSR1 toggles\n"
+        "pause. Exit status: 0 when stopped or when the campaign is complete, 1 after a failure (the STOPPED\n"
+        "text), 2 for bad arguments. The certificate authority to trust can be given in SSL_CERT_FILE.");
+}
+
+int RunCommand::run() const {
+    if (!coordinator_.empty()) {
+        const HostPort hp = parse_coordinator(coordinator_, coordinator_address().port);
+        set_coordinator(CoordinatorAddress{hp.host, hp.port});
+    }
+    const int profile = profile_ == "balanced" ? 0 : profile_ == "maximum" ? 1 : 2;
+    TerminalFrontEnd front_end(stdout, isatty(fileno(stdout)) != 0, profile);
+    std::stop_source stop;
+    SignalWatch signals(stop, front_end.paused);  // before the worker thread starts
+    LeaseCycleTiming timing;
+    timing.heartbeat_interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>(heartbeat_seconds_));
+    front_end.running = true;
+    std::thread worker([&] { worker_run(stop.get_token(), front_end, timing); });
+    worker.join();
+    return front_end.running ? 0 : 1;
+}
+
+}  // namespace pelorin

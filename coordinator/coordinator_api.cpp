@@ -1,0 +1,84 @@
+#include "coordinator/coordinator_api.hpp"
+
+#include <exception>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
+
+#include "coordinator/https_transport.hpp"
+#include "coordinator/json_text.hpp"
+#include "coordinator/safe_text.hpp"
+
+namespace pelorin {
+namespace {
+
+// A rate as an output stream writes a double by default: 6 significant digits, general form.
+std::string rate_text(double starts_per_second) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << starts_per_second;
+    return out.str();
+}
+
+std::string lease_path(const std::string& lease_id, const char* action) {
+    require_safe_text("Coordinator sent", "lease_id", lease_id, TextPlace::path_segment);
+    return "/api/v1/leases/" + lease_id + "/" + action;
+}
+
+}  // namespace
+
+void check_secure_connection() {
+    set_proxy_mode(kProxyDirect);
+    std::string direct_failure;
+    try {
+        https_request("GET", "/healthz", "", "");
+        return;
+    } catch (const std::exception& e) {
+        direct_failure = e.what();
+    }
+    set_proxy_mode(kProxySystem);
+    try {
+        https_request("GET", "/healthz", "", "");
+    } catch (const std::exception& e) {
+        throw std::runtime_error("Secure connection check failed.\r\nDirect: " + direct_failure +
+                                 "\r\nSystem proxy: " + e.what() + "\r\n" + connection_advice());
+    }
+}
+
+void report_benchmark(const std::string& token, const std::string& build_hash, const std::string& backend_name,
+                      double starts_per_second) {
+    https_request("POST", "/api/v1/benchmarks",
+                  "{\"build_hash\":\"" + build_hash + "\",\"backend\":\"" + backend_name +
+                      "\",\"profile\":\"balanced\",\"starts_per_second\":" + rate_text(starts_per_second) + "}",
+                  token);
+}
+
+Lease acquire_lease(const std::string& token, double starts_per_second, const std::string& proof_hash) {
+    const HttpsResponse reply =
+        https_request("POST", "/api/v1/leases/acquire",
+                      "{\"starts_per_second\":" + rate_text(starts_per_second) + ",\"proof_hash\":\"" + proof_hash + "\"}",
+                      token);
+    Lease lease;
+    lease.complete = json_bool_field(reply.body, "complete", false);
+    if (lease.complete) return lease;
+    lease.lease_id = json_string_field(reply.body, "lease_id", "");
+    lease.begin = json_string_field(reply.body, "begin", "");
+    lease.end = json_string_field(reply.body, "end", "");
+    // The lease id goes into request paths and the checkpoint, begin and end into the checkpoint.
+    require_safe_text("Coordinator sent", "lease_id", lease.lease_id, TextPlace::path_segment);
+    require_safe_text("Coordinator sent", "begin", lease.begin, TextPlace::json_string);
+    require_safe_text("Coordinator sent", "end", lease.end, TextPlace::json_string);
+    return lease;
+}
+
+void send_heartbeat(const std::string& token, const std::string& lease_id, std::uint64_t offset) {
+    https_request("PUT", lease_path(lease_id, "heartbeat"), "{\"progress\":\"" + std::to_string(offset) + "\"}", token);
+}
+
+std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json) {
+    const HttpsResponse reply =
+        https_request("POST", lease_path(lease_id, "complete"), "{\"result\":" + result_json + "}", token);
+    return json_string_field(reply.body, "audit", "submitted");
+}
+
+}  // namespace pelorin

@@ -1,0 +1,38 @@
+#pragma once
+// The exchanges with the coordinator after registration: the connection check, the
+// benchmark report and the three lease exchanges. Each fails with the transport's error
+// (a status outside 200..299 is "Coordinator error <status>: <body>").
+#include <cstdint>
+#include <string>
+
+namespace pelorin {
+
+// The members of an acquire reply that the worker reads.
+struct Lease {
+    bool complete = false;  // the campaign has no work left; nothing else is read
+    std::string lease_id;   // placed in the heartbeat and complete paths
+    std::string begin;      // first start, inclusive (an integer text)
+    std::string end;        // end, exclusive (an integer text or a form of 2^128)
+};
+
+// GET /healthz directly, and through the system proxy when that fails; later requests keep
+// the mode that worked. Throws "Secure connection check failed.\r\nDirect: <D>\r\nSystem
+// proxy: <P>\r\n<advice>" when both fail.
+void check_secure_connection();
+
+// POST /api/v1/benchmarks; the reply is not read.
+void report_benchmark(const std::string& token, const std::string& build_hash, const std::string& backend_name,
+                      double starts_per_second);
+
+// POST /api/v1/leases/acquire. Throws std::runtime_error naming the member when lease_id,
+// begin or end holds a character that cannot stand in a request path or a stored text.
+Lease acquire_lease(const std::string& token, double starts_per_second, const std::string& proof_hash);
+
+// PUT /api/v1/leases/<lease id>/heartbeat with the unit's offset; the reply is not read.
+void send_heartbeat(const std::string& token, const std::string& lease_id, std::uint64_t offset);
+
+// POST /api/v1/leases/<lease id>/complete with the unit's result JSON text; returns the
+// reply's audit text ("submitted" when it has none).
+std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json);
+
+}  // namespace pelorin

@@ -1,0 +1,47 @@
+#include "coordinator/registration.hpp"
+
+#include <stdexcept>
+
+#include "coordinator/https_transport.hpp"
+#include "coordinator/identity_store.hpp"
+#include "coordinator/json_text.hpp"
+#include "coordinator/proof_of_work.hpp"
+#include "coordinator/safe_text.hpp"
+
+namespace pelorin {
+namespace {
+
+// The difficulty when a challenge does not name one.
+constexpr std::uint64_t kDefaultDifficultyBits = 18;
+
+}  // namespace
+
+WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build_hash,
+                               const std::string& hardware_hash,
+                               const std::function<void(const std::string&)>& post_status) {
+    const HttpsResponse challenge = https_request("GET", "/api/v1/register/challenge", "", "");
+    const std::string nonce = json_string_field(challenge.body, "nonce", "");
+    const std::string challenge_id = json_string_field(challenge.body, "challenge_id", "");
+    const std::uint64_t difficulty = json_u64_field(challenge.body, "difficulty_bits", kDefaultDifficultyBits);
+    require_safe_text("Coordinator sent", "challenge_id", challenge_id, TextPlace::json_string);
+    require_reachable_difficulty(difficulty);
+
+    post_status("Registering public worker...\r\nSolving short anti-abuse challenge.");
+    const std::uint64_t solution = solve_challenge(nonce, difficulty);
+
+    const std::string body = "{\"challenge_id\":\"" + challenge_id + "\",\"solution\":\"" + std::to_string(solution) +
+                             "\",\"nickname\":\"Anonymous\",\"client_id\":\"" + identity.client_id +
+                             "\",\"hardware_hash\":\"" + hardware_hash + "\",\"build_hash\":\"" + build_hash + "\"}";
+    const HttpsResponse reply = https_request("POST", "/api/v1/workers/register", body, "");
+    identity.worker_id = json_string_field(reply.body, "worker_id", "");
+    identity.token = json_string_field(reply.body, "token", "");
+    if (identity.worker_id.empty() || identity.token.empty()) {
+        throw std::runtime_error("Registration response was incomplete");
+    }
+    require_safe_text("Coordinator sent", "worker_id", identity.worker_id, TextPlace::json_string);
+    require_safe_text("Coordinator sent", "token", identity.token, TextPlace::json_string);
+    write_identity_text(identity_text(identity));
+    return identity;
+}
+
+}  // namespace pelorin

@@ -1,0 +1,50 @@
+#pragma once
+// Test helpers for real files: an environment variable set for one scope, and a fresh
+// temporary folder that is removed with everything in it.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pelorin::test {
+
+class ScopedEnv {
+public:
+    // `value` absent: the variable is unset for the scope.
+    ScopedEnv(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> saved_;
+};
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A temporary folder set as LOCALAPPDATA, so the data folder is <temp>/PelorinWorker.
+class TempDataFolder {
+public:
+    TempDataFolder();
+    std::filesystem::path folder() const { return dir_.path() / "PelorinWorker"; }
+    const std::filesystem::path& base() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace pelorin::test
