@@ -4,7 +4,9 @@
 //
 //   window-probe wait-window SECONDS           until the main window exists
 //   window-probe text CONTROL                  print the control's text
-//   window-probe wait-text CONTROL TEXT SECONDS  until the control's text contains TEXT; print it
+//   window-probe wait-text CONTROL TEXT SECONDS [UNLESS]
+//                                              until the control's text contains TEXT; print it.
+//                                              A text that begins with UNLESS fails at once.
 //   window-probe click CONTROL                 press a button (BM_CLICK)
 //   window-probe wait-steady CONTROL SECONDS LIMIT  until the text has stood still for SECONDS
 //   window-probe select-profile INDEX          select a work profile (CB_SETCURSEL)
@@ -133,14 +135,16 @@ int wmain(int argc, wchar_t** argv) {
         if (!text) fail("the window went away");
         print(utf8(*text));
     } else if (command == L"wait-text") {
-        want_args(3);
+        if (argc != 5 && argc != 6) want_args(3);
         HWND target = existing_control(argv[2]);
         const std::wstring wanted = argv[3];
+        const std::wstring unless = argc == 6 ? argv[5] : L"";
         std::wstring last;
         const auto found = wait_for(seconds_arg(argv[4]), [&]() -> std::optional<std::wstring> {
             const auto text = text_of(target);
             if (!text) fail("the window went away; its last text: " + utf8(last));
             last = *text;
+            if (!unless.empty() && text->starts_with(unless)) fail("the " + utf8(argv[2]) + " text shows: " + utf8(*text));
             if (text->find(wanted) == std::wstring::npos) return std::nullopt;
             return text;
         });
