@@ -94,6 +94,13 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
         fail("Could not create HTTPS request: " + last_error_text());
     }
 
+    // WinHTTP waits for the reply's headers under a timeout of its own (90 s by default);
+    // the receive timeout is meant to bound that wait too.
+    DWORD receive_ms = static_cast<DWORD>(milliseconds(timeouts.receive));
+    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms, sizeof receive_ms)) {
+        fail("Could not create HTTPS request: " + last_error_text());
+    }
+
     void* body_data = body.empty() ? nullptr : const_cast<char*>(body.data());
     if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()), body_data, body_size,
                             body_size, 0)) {
