@@ -11,7 +11,7 @@
 
 #include "coordinator/coordinator_api.hpp"
 #include "coordinator/https_transport.hpp"
-#include "windows_coordinator.hpp"
+#include "tests/support/windows_coordinator.hpp"
 
 namespace pelorin {
 namespace {

@@ -14,7 +14,7 @@
 #include "coordinator/identity_store.hpp"
 #include "coordinator/registration.hpp"
 #include "coordinator/windows_text.hpp"
-#include "windows_coordinator.hpp"
+#include "tests/support/windows_coordinator.hpp"
 
 namespace pelorin {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "coordinator/https_transport.hpp"
-#include "plain_get.hpp"
+#include "tests/support/plain_get.hpp"
 #include "scoped_env.hpp"
 
 namespace pelorin::test {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "plain_get.hpp"
+#include "tests/support/plain_get.hpp"
 
 namespace pelorin::test {
 namespace {
