@@ -33,6 +33,10 @@ using Handle = std::unique_ptr<void, HandleCloser>;
 
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
 
+// The error code is read by the caller right after the failing call, before anything else
+// (string building included) can change it.
+[[noreturn]] void fail(const std::string& message, DWORD error) { fail(message + windows_error_text(error)); }
+
 int milliseconds(std::chrono::milliseconds duration) {
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(duration.count(), 0, INT_MAX));
 }
@@ -74,40 +78,52 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
     if (body.size() > MAXDWORD) fail("Could not create HTTPS request: the body is too large");
     const DWORD body_size = static_cast<DWORD>(body.size());
 
-    Handle session(WinHttpOpen(utf8_to_utf16(kUserAgent).c_str(), mode, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) fail("Could not initialize Windows HTTPS: " + last_error_text());
+    const std::wstring user_agent = utf8_to_utf16(kUserAgent);
+    Handle session(WinHttpOpen(user_agent.c_str(), mode, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        const DWORD error = GetLastError();
+        fail("Could not initialize Windows HTTPS: ", error);
+    }
     WinHttpSetTimeouts(session.get(), milliseconds(timeouts.resolve), milliseconds(timeouts.connect),
                        milliseconds(timeouts.send), milliseconds(timeouts.receive));
 
     Handle connection(WinHttpConnect(session.get(), utf8_to_utf16(address.host).c_str(), address.port, 0));
     if (!connection) {
-        fail("Could not open " + address.host + ":" + std::to_string(address.port) + ": " + last_error_text());
+        const DWORD error = GetLastError();
+        fail("Could not open " + address.host + ":" + std::to_string(address.port) + ": ", error);
     }
 
     Handle request(WinHttpOpenRequest(connection.get(), utf8_to_utf16(method).c_str(), utf8_to_utf16(path).c_str(),
                                       nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-    if (!request) fail("Could not create HTTPS request: " + last_error_text());
+    if (!request) {
+        const DWORD error = GetLastError();
+        fail("Could not create HTTPS request: ", error);
+    }
     // A redirect would carry the bearer token to wherever it points; the coordinator never
     // redirects, so a 3xx reply is an error like any other non-2xx status.
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)) {
-        fail("Could not create HTTPS request: " + last_error_text());
+        const DWORD error = GetLastError();
+        fail("Could not create HTTPS request: ", error);
     }
 
     // WinHTTP waits for the reply's headers under a timeout of its own (90 s by default);
     // the receive timeout is meant to bound that wait too.
     DWORD receive_ms = static_cast<DWORD>(milliseconds(timeouts.receive));
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms, sizeof receive_ms)) {
-        fail("Could not create HTTPS request: " + last_error_text());
+        const DWORD error = GetLastError();
+        fail("Could not create HTTPS request: ", error);
     }
 
     void* body_data = body.empty() ? nullptr : const_cast<char*>(body.data());
     if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()), body_data, body_size,
                             body_size, 0)) {
-        fail("Could not send HTTPS request to " + address.host + ": " + last_error_text());
+        const DWORD error = GetLastError();
+        fail("Could not send HTTPS request to " + address.host + ": ", error);
     }
     if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-        fail("No HTTPS response from " + address.host + ": " + last_error_text());
+        const DWORD error = GetLastError();
+        fail("No HTTPS response from " + address.host + ": ", error);
     }
 
     DWORD status = 0;
@@ -121,14 +137,16 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-            fail("No HTTPS response from " + address.host + ": " + last_error_text());
+            const DWORD error = GetLastError();
+            fail("No HTTPS response from " + address.host + ": ", error);
         }
         if (available == 0) break;
         const std::size_t at = reply.size();
         reply.resize(at + available);
         DWORD read = 0;
         if (!WinHttpReadData(request.get(), reply.data() + at, available, &read)) {
-            fail("No HTTPS response from " + address.host + ": " + last_error_text());
+            const DWORD error = GetLastError();
+            fail("No HTTPS response from " + address.host + ": ", error);
         }
         reply.resize(at + read);
     }
