@@ -6,20 +6,11 @@
 #include <string>
 
 #include "app/main_window_win32.hpp"
+#include "coordinator/windows_text.hpp"
 #include "worker/worker_run.hpp"
 #if defined(PELORIN_GUI_COORDINATOR_HOST)
 #include "coordinator/https_transport.hpp"
 #endif
-
-namespace {
-
-std::wstring widen(const char* text) {
-    std::wstring out(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), static_cast<int>(out.size()));
-    return out;
-}
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
@@ -36,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
         return window.run_message_loop();
     } catch (const std::exception& e) {
         // Only the window's own creation can fail here; the run reports in the status panel.
-        MessageBoxW(nullptr, widen(e.what()).c_str(), L"Pelorin Community Worker", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, pelorin::utf8_to_utf16(e.what()).c_str(), L"Pelorin Community Worker", MB_OK | MB_ICONERROR);
         return 1;
     }
 }

@@ -4,21 +4,13 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "coordinator/windows_text.hpp"
 #include "worker/status_text.hpp"
 
 namespace pelorin {
 namespace {
 
 std::atomic<long> live_status_texts{0};
-
-std::wstring utf8_to_utf16(const std::string& text) {
-    if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return {};
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
 
 // The class is registered once per process; its brush lives as long as the process.
 void register_window_class(HINSTANCE instance, WNDPROC procedure) {

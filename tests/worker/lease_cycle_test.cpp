@@ -1,0 +1,221 @@
+// The lease cycle in process against the real development coordinator: a front end that
+// records every text and can request a stop or a pause at a chosen moment.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <vector>
+
+#include "scoped_env.hpp"
+#include "coordinator/https_transport.hpp"
+#include "engine/proof_table.hpp"
+#include "state/checkpoint.hpp"
+#include "tests/support/dev_coordinator_process.hpp"
+#include "worker/lease_cycle.hpp"
+#include "worker/status_text.hpp"
+
+namespace pelorin {
+namespace {
+
+using test_support::DevCoordinatorProcess;
+
+class RecordingFrontEnd final : public FrontEnd {
+public:
+    std::function<void(const std::string&)> on_status;
+    void post_status(std::string text) override {
+        {
+            std::lock_guard lock(mutex_);
+            texts_.push_back(text);
+        }
+        if (on_status) on_status(text);
+    }
+    int selected_profile() override { return 1; }
+    std::vector<std::string> texts() const {
+        std::lock_guard lock(mutex_);
+        return texts_;
+    }
+    int count_starting(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& t : texts())
+            if (t.rfind(prefix, 0) == 0) ++n;
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
+};
+
+// One coordinator, one registered worker, a fresh data folder per test.
+class LeaseCycle : public ::testing::Test {
+protected:
+    void start(std::vector<std::string> campaign) {
+        coordinator_ = std::make_unique<DevCoordinatorProcess>(std::move(campaign));
+        ca_ = std::make_unique<test::ScopedEnv>("SSL_CERT_FILE", coordinator_->ca_file().string());
+        set_coordinator(CoordinatorAddress{"127.0.0.1", static_cast<std::uint16_t>(coordinator_->port())});
+        set_proxy_mode(kProxyDirect);
+        token_ = test_support::register_test_worker(*coordinator_).token;
+        choice_.options.name = "record-recursive";
+        choice_.starts_per_second = 1e6;  // chunks of 2^20 starts: several per unit, each quick
+        choice_.proof_hash = proof_table_hash();
+    }
+    void run(RecordingFrontEnd& fe, std::stop_source& stop) {
+        run_lease_cycle(stop.get_token(), fe, token_, choice_, units_, timing_);
+    }
+    int count_requests(const std::string& method, const std::string& path_part) const {
+        int n = 0;
+        for (const auto& r : coordinator_->requests())
+            if (r.method == method && r.path.find(path_part) != std::string::npos) ++n;
+        return n;
+    }
+
+    test::TempDataFolder data_;
+    std::unique_ptr<DevCoordinatorProcess> coordinator_;
+    std::unique_ptr<test::ScopedEnv> ca_;
+    std::string token_;
+    BackendChoice choice_;
+    std::uint64_t units_ = 0;
+    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5)};
+};
+
+TEST(LeaseCycleRules, ChunkSizeAndDutyCycle) {
+    EXPECT_EQ(chunk_size_for(1e6), 1048576u);  // 0.75e6 is below the smallest chunk
+    EXPECT_EQ(chunk_size_for(4e6), 3000000u);
+    EXPECT_EQ(chunk_size_for(1e12), 17179869184u);
+    EXPECT_EQ(chunk_size_for(1e300), 17179869184u);
+    EXPECT_EQ(chunk_size_for(0.0), 1048576u);
+    EXPECT_EQ(chunk_size_for(std::numeric_limits<double>::quiet_NaN()), 1048576u);
+    EXPECT_DOUBLE_EQ(duty_cycle(0), 0.85);
+    EXPECT_DOUBLE_EQ(duty_cycle(1), 1.0);
+    EXPECT_DOUBLE_EQ(duty_cycle(2), 0.5);
+    EXPECT_DOUBLE_EQ(duty_cycle(-1), 0.5);
+}
+
+TEST_F(LeaseCycle, WholeCampaignWithTheLastChunkShorter) {
+    // 5,000,000 starts at 10^6 starts/s: chunks of 1,048,576 and a last one of 805,696.
+    start({"--begin", "2^40", "--end", "1099516627776", "--unit-size", "5000000"});
+    RecordingFrontEnd fe;
+    std::stop_source stop;
+    run(fe, stop);
+    const auto texts = fe.texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), kCompleteText);
+    EXPECT_EQ(fe.count_starting("WORKING"), 5);
+    std::vector<std::string> percents;
+    for (const auto& t : texts)
+        if (const auto at = t.find("Current unit  "); at != std::string::npos)
+            percents.push_back(t.substr(at + 14, t.find('%', at) - at - 14));
+    EXPECT_EQ(percents, (std::vector<std::string>{"20.97", "41.94", "62.91", "83.89", "100.00"}));
+    EXPECT_EQ(fe.count_starting("Unit accepted \xC2\xB7 accepted\r\n"), 1);
+    EXPECT_EQ(units_, 1u);
+    EXPECT_FALSE(std::filesystem::exists(data_.folder() / "checkpoint.json"));
+    EXPECT_NE(coordinator_->ledger_json().find("accepted"), std::string::npos);
+}
+
+TEST_F(LeaseCycle, StopDuringTheLastChunkThenCompleteWithoutAChunk) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});  // three chunks
+    RecordingFrontEnd first;
+    std::stop_source stop;
+    // The stop arrives while the last chunk runs: it is seen once that chunk is checkpointed.
+    first.on_status = [&](const std::string& t) {
+        if (t.find("Current unit  100.00%") != std::string::npos) stop.request_stop();
+    };
+    run(first, stop);
+    EXPECT_EQ(count_requests("POST", "/complete"), 0);
+    const std::string saved = test::read_file(data_.folder() / "checkpoint.json");
+    EXPECT_NE(saved.find("\"offset\":3145728,"), std::string::npos) << saved;
+
+    RecordingFrontEnd second;
+    std::stop_source go_on;
+    run(second, go_on);
+    const auto texts = second.texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts.front(), "Resuming checkpoint at 100%...");
+    EXPECT_EQ(second.count_starting("WORKING"), 0);  // no chunk ran
+    EXPECT_EQ(texts.back(), kCompleteText);
+    EXPECT_EQ(count_requests("POST", "/complete"), 1);
+}
+
+TEST_F(LeaseCycle, PauseInsideAUnitKeepsTheLeaseAlive) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});
+    RecordingFrontEnd fe;
+    std::stop_source stop;
+    int chunks = 0;
+    fe.on_status = [&](const std::string& t) {
+        if (t.rfind("WORKING", 0) == 0 && ++chunks == 1) fe.paused = true;
+    };
+    std::thread unpause([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        fe.paused = false;
+    });
+    run(fe, stop);
+    unpause.join();
+    // Heartbeats every 50 ms while paused, and nothing posted in the meantime.
+    EXPECT_GE(count_requests("PUT", "/heartbeat"), 3);
+    EXPECT_EQ(fe.count_starting("Paused."), 0);
+    EXPECT_EQ(fe.texts().back(), kCompleteText);
+}
+
+TEST_F(LeaseCycle, PauseBetweenUnitsPostsThePausedTextAndLeasesNothing) {
+    start({"--begin", "2^40", "--end", "1099512676352", "--unit-size", "1048576"});
+    RecordingFrontEnd fe;
+    fe.paused = true;
+    std::stop_source stop;
+    fe.on_status = [&](const std::string& t) {
+        if (t == kPausedText && fe.count_starting("Paused.") >= 3) stop.request_stop();
+    };
+    run(fe, stop);
+    EXPECT_EQ(count_requests("POST", "/acquire"), 0);
+    EXPECT_GE(fe.count_starting("Paused.\r\nNo computation is running."), 3);
+}
+
+struct FaultCase {
+    const char* name;
+    const char* fault;
+    const char* message;
+};
+
+TEST_F(LeaseCycle, CoordinatorFaultsEndTheCycleWithTheirMessageAndKeepTheCheckpoint) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});
+    const FaultCase cases[] = {
+        {"acquire 500", R"({"path":"/api/v1/leases/acquire","action":"status","status":500,"body":"down"})",
+         "Coordinator error 500: down"},
+        {"lease without begin", R"({"path":"/api/v1/leases/acquire","action":"omit","member":"begin"})", "empty integer"},
+        {"malformed end", R"({"path":"/api/v1/leases/acquire","action":"malformed","member":"end","value":"\"12x\""})",
+         "integer exceeds 128 bits or is malformed"},
+    };
+    for (const auto& c : cases) {
+        coordinator_->post_fault(c.fault);
+        RecordingFrontEnd fe;
+        std::stop_source stop;
+        try {
+            run(fe, stop);
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), c.message) << c.name;
+        }
+    }
+    // A failed complete leaves the checkpoint for the next run, which completes from it.
+    // The worker holds its lease; asking again gives the same one, whose id the fault needs.
+    const auto held = coordinator_->call("POST", "/api/v1/leases/acquire",
+                                         R"({"starts_per_second":1e+06,"proof_hash":")" + proof_table_hash() + "\"}",
+                                         token_);
+    const auto id_at = held.body.find("\"lease_id\":\"") + 12;
+    const std::string lease_id = held.body.substr(id_at, held.body.find('"', id_at) - id_at);
+    coordinator_->post_fault(R"({"path":"/api/v1/leases/)" + lease_id +
+                             R"(/complete","action":"status","status":500,"body":"busy"})");
+    RecordingFrontEnd failing;
+    std::stop_source stop;
+    EXPECT_THROW(run(failing, stop), std::runtime_error);
+    coordinator_->clear_faults();
+    ASSERT_TRUE(std::filesystem::exists(data_.folder() / "checkpoint.json"));
+    RecordingFrontEnd again;
+    run(again, stop);
+    EXPECT_EQ(again.texts().front(), "Resuming checkpoint at 100%...");
+    EXPECT_EQ(again.texts().back(), kCompleteText);
+}
+
+}  // namespace
+}  // namespace pelorin
