@@ -27,6 +27,7 @@ readonly window_seconds=60      # the window appears
 readonly working_seconds=240    # backend selection, connection check, registration, first chunk
 readonly steady_seconds=2       # no new status text for this long: work has stopped
 readonly change_seconds=60      # the next progress text after resuming
+readonly close_after_seconds=0.1  # from a progress text to the close: well inside the next chunk
 readonly exit_seconds=60        # the process ends after the close
 
 started=$EPOCHREALTIME
@@ -145,9 +146,10 @@ say "paused: \"Resume\" shown, the status text stands still"
 probe click pause
 expect_text pause "Pause"
 
-# Close just after a progress text: the next chunk is then running. The program must go on
-# until that chunk and its checkpoint are done.
-probe close-on-change "$change_seconds" >"$work/close.txt" || fail "closing failed"
+# Close a moment after a progress text: the next chunk (about 0.75 s of work) is then
+# running, past the worker's test for a stop before it. The program must go on until that
+# chunk and its checkpoint are done.
+probe close-on-change "$change_seconds" "$close_after_seconds" >"$work/close.txt" || fail "closing failed"
 closed_ns=$(sed -n 's/^closed //p' "$work/close.txt")
 gone_ns=$(sed -n 's/^gone //p' "$work/close.txt")
 say "WM_CLOSE posted while working; the window was gone $(((gone_ns - closed_ns) / 1000000)) ms later"

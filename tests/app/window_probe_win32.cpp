@@ -10,9 +10,9 @@
 //   window-probe click CONTROL                 press a button (BM_CLICK)
 //   window-probe wait-steady CONTROL SECONDS LIMIT  until the text has stood still for SECONDS
 //   window-probe select-profile INDEX          select a work profile (CB_SETCURSEL)
-//   window-probe close-on-change SECONDS       when the status text next changes, close the window
-//                                              (WM_CLOSE); print "closed <time>", then "gone <time>"
-//                                              once the window no longer exists
+//   window-probe close-on-change SECONDS AFTER when the status text next changes, wait AFTER seconds
+//                                              and close the window (WM_CLOSE); print "closed <time>",
+//                                              then "gone <time>" once the window no longer exists
 //
 // CONTROL: header, status, start, pause, profile. Exit status: 0 done, 1 not found in time or
 // the window did not answer, 2 bad arguments.
@@ -175,8 +175,9 @@ int wmain(int argc, wchar_t** argv) {
         if (send(existing_control(L"profile"), CB_SETCURSEL, static_cast<WPARAM>(index), 0) != index)
             fail("no profile " + utf8(argv[2]));
     } else if (command == L"close-on-change") {
-        want_args(1);
+        want_args(2);
         const double seconds = seconds_arg(argv[2]);
+        const double after = seconds_arg(argv[3]);
         HWND window = main_window();
         HWND status = existing_control(L"status");
         const auto before = text_of(status);
@@ -185,6 +186,7 @@ int wmain(int argc, wchar_t** argv) {
             return !now || now != before;
         });
         if (!changed) fail("the status text did not change in time");
+        Sleep(static_cast<DWORD>(after * 1000));
         if (!PostMessageW(window, WM_CLOSE, 0, 0)) fail("could not post WM_CLOSE");
         print("closed " + std::to_string(unix_time_ns()));
         if (!wait_for(seconds, [&] { return !IsWindow(window); })) fail("the window did not go away");
