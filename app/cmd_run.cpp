@@ -1,11 +1,10 @@
 #include "app/cmd_run.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
 
+#include "app/console_output.hpp"
 #include "app/stop_signals.hpp"
 #include "app/terminal_front_end.hpp"
 #include "coordinator/https_transport.hpp"
@@ -51,10 +50,10 @@ RunCommand::RunCommand(CLI::App& parent) {
     app_->add_option("--heartbeat-seconds", heartbeat_seconds_, "Seconds between lease heartbeats (for tests)")
         ->check(CLI::Range(0.01, 3600.0))
         ->group("");
-    app_->footer(
-        "Ctrl-C or SIGTERM finishes the chunk in progress, writes its checkpoint and exits 0; SIGUSR1 toggles\n"
-        "pause. Exit status: 0 when stopped or when the campaign is complete, 1 after a failure (the STOPPED\n"
-        "text), 2 for bad arguments. The certificate authority to trust can be given in SSL_CERT_FILE.");
+    app_->footer(std::string(stop_controls_help()) +
+                 "\nExit status: 0 when stopped or when the campaign is complete, 1 after a failure (the STOPPED\n"
+                 "text), 2 for bad arguments. " +
+                 trust_advice());
 }
 
 int RunCommand::run() const {
@@ -63,7 +62,8 @@ int RunCommand::run() const {
         set_coordinator(CoordinatorAddress{hp.host, hp.port});
     }
     const int profile = profile_ == "balanced" ? 0 : profile_ == "maximum" ? 1 : 2;
-    TerminalFrontEnd front_end(stdout, isatty(fileno(stdout)) != 0, profile);
+    const ConsoleOutput console(stdout);
+    TerminalFrontEnd front_end(stdout, console.redraw_in_place(), profile);
     std::stop_source stop;
     SignalWatch signals(stop, front_end.paused);  // before the worker thread starts
     LeaseCycleTiming timing;

@@ -1,6 +1,7 @@
 #pragma once
-// The terminal's controls for a running worker: Ctrl-C or SIGTERM asks it to stop (the chunk
-// in progress finishes and is checkpointed), SIGUSR1 toggles pause.
+// The terminal's controls for a running worker: a stop request (Ctrl-C, and SIGTERM on POSIX
+// or closing the console on Windows) lets the chunk in progress finish and be checkpointed;
+// on POSIX, SIGUSR1 toggles pause (Windows has no such user signal).
 #include <atomic>
 #include <memory>
 #include <stop_token>
@@ -19,5 +20,8 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The controls above as the help text of `run` names them.
+const char* stop_controls_help();
 
 }  // namespace pelorin

@@ -32,6 +32,11 @@ SignalWatch::SignalWatch(std::stop_source stop, std::atomic<bool>& paused) : imp
     });
 }
 
+const char* stop_controls_help() {
+    return "Ctrl-C or SIGTERM finishes the chunk in progress, writes its checkpoint and exits 0; SIGUSR1 toggles\n"
+           "pause.";
+}
+
 SignalWatch::~SignalWatch() {
     impl_->done = true;
     impl_->watcher.join();

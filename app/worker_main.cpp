@@ -3,18 +3,14 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "app/cmd_verify.hpp"
-#if defined(PELORIN_WITH_RUN)
 #include "app/cmd_run.hpp"
-#endif
+#include "app/cmd_verify.hpp"
 
 int main(int argc, char** argv) {
     CLI::App app{"Volunteer worker for the 3x+1 verification campaign"};
     app.require_subcommand(1);
     pelorin::VerifyCommand verify(app);
-#if defined(PELORIN_WITH_RUN)
     pelorin::RunCommand run(app);
-#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -28,9 +24,7 @@ int main(int argc, char** argv) {
     // Errors carry the system's own message; bad input is status 2, anything else 3.
     try {
         if (verify.app()->parsed()) return verify.run();
-#if defined(PELORIN_WITH_RUN)
         if (run.app()->parsed()) return run.run();
-#endif
     } catch (const std::invalid_argument& e) {
         std::cerr << e.what() << '\n';
         return 2;

@@ -1,7 +1,8 @@
 #pragma once
 // One synchronous HTTPS request to the coordinator at a time. A reply whose status is 2xx is
 // returned whole; any other status and every transport failure is a std::runtime_error:
-//   "Could not initialize HTTPS: ..."              (the HTTP library could not start)
+//   "Could not initialize HTTPS: ..."              (the HTTP library could not start; on
+//                                                   Windows "Could not initialize Windows HTTPS: ...")
 //   "Could not open <host>:<port>: ..."            (the host or port is not usable)
 //   "Could not create HTTPS request: ..."          (the request could not be assembled)
 //   "Could not send HTTPS request to <host>: ..."  (resolve, connect, TLS or sending failed)
@@ -56,5 +57,8 @@ TransportTimeouts transport_timeouts();
 
 // The last line of a failed connection check: what the user can look at on this platform.
 std::string connection_advice();
+
+// Where this platform's transport finds the authorities it trusts (for help texts).
+std::string trust_advice();
 
 }  // namespace pelorin

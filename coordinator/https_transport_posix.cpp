@@ -146,6 +146,8 @@ std::string connection_advice() {
            std::to_string(coordinator_address().port) + ".";
 }
 
+std::string trust_advice() { return "The certificate authority to trust can be given in SSL_CERT_FILE."; }
+
 HttpsResponse https_request(std::string_view method, std::string_view path, std::string_view body,
                             std::string_view token) {
     // The transport lock: one request in flight in the whole process.

@@ -7,10 +7,10 @@ packages=(
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
 )
 # The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and an X server
-# with screenshots for the window. Their recommended extras (fonts, media codecs, Mono...)
-# are not needed.
+# with screenshots for the window (Wine's own fonts draw its caption buttons). Their
+# recommended extras (more fonts, media codecs, Mono...) are not needed.
 windows_packages=(
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
   xvfb xauth imagemagick
 )
 

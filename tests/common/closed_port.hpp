@@ -14,7 +14,7 @@ public:
     std::uint16_t port() const { return port_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t socket_ = -1;  // the platform's socket handle
     std::uint16_t port_ = 0;
 };
 

@@ -1,6 +1,5 @@
 #include "scoped_env.hpp"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -8,28 +7,12 @@
 
 namespace pelorin::test {
 
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
-    if (value) {
-        ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)), saved_(get_env(name_)) {
+    set_env(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-    if (saved_) {
-        ::setenv(name_.c_str(), saved_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pelorin-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
-    path_ = pattern;
-}
+ScopedEnv::~ScopedEnv() { set_env(name_, saved_); }
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -42,11 +25,20 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-TempDataFolder::TempDataFolder() : env_("LOCALAPPDATA", dir_.path().string()) {}
+TempDataFolder::TempDataFolder() : env_("LOCALAPPDATA", utf8_of(dir_.path())) {}
+
+std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path path_of_utf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
+    if (!in) throw std::runtime_error("cannot read " + utf8_of(path));
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -54,7 +46,7 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-    if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+    if (!out.flush()) throw std::runtime_error("cannot write " + utf8_of(path));
 }
 
 }  // namespace pelorin::test

