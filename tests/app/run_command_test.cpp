@@ -113,12 +113,6 @@ std::vector<std::string> address_of(const DevCoordinatorProcess& c) {
     return {"--coordinator", "127.0.0.1:" + std::to_string(c.port()), "--profile", "maximum"};
 }
 
-int count(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (auto at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
-    return n;
-}
-
 std::string member(const std::string& json, const std::string& key) {
     std::smatch m;
     const std::regex re("\"" + key + "\":\"?([0-9a-z]+)");
