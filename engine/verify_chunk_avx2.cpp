@@ -14,7 +14,7 @@ namespace pelorin {
 namespace detail {
 
 void verify_lanes_portable(std::uint64_t first, std::uint64_t count, UnitResult& result) {
-    LaneTally t;
+    Tally t;
     for (std::uint64_t g = 0; g < count; g += 4) {
         const std::uint64_t m = std::min<std::uint64_t>(4, count - g);
         std::uint64_t s[4] = {}, n[4] = {}, steps[4] = {};
@@ -40,7 +40,7 @@ void verify_lanes_portable(std::uint64_t first, std::uint64_t count, UnitResult&
                 if (n[k] < s[k]) active[k] = false;
             }
         }
-        for (std::uint64_t k = 0; k < m; ++k) t.finish_lane(s[k], steps[k], overflow[k]);
+        for (std::uint64_t k = 0; k < m; ++k) finish_lane(t, s[k], steps[k], overflow[k]);
     }
     t.fold_into(result);
 }

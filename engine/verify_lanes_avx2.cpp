@@ -18,7 +18,7 @@ namespace pelorin::detail {
 //     steps += active; n = active ? n' : 0; active &= ~(n < s);
 //   }
 void verify_lanes_avx2(std::uint64_t first, std::uint64_t count, UnitResult& result) {
-    LaneTally t;
+    Tally t;
     const __m256i one = _mm256_set1_epi64x(1);
     const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ull));
     // Unsigned compares as signed compares of values with the top bit flipped.
@@ -53,7 +53,7 @@ void verify_lanes_avx2(std::uint64_t first, std::uint64_t count, UnitResult& res
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(lane_steps), steps);
         _mm256_store_si256(reinterpret_cast<__m256i*>(lane_over), overflow);
-        for (std::uint64_t k = 0; k < m; ++k) t.finish_lane(lane_s[k], lane_steps[k], lane_over[k] != 0);
+        for (std::uint64_t k = 0; k < m; ++k) finish_lane(t, lane_s[k], lane_steps[k], lane_over[k] != 0);
     }
     t.fold_into(result);
 }
