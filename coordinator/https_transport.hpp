@@ -1,6 +1,6 @@
 #pragma once
 // One synchronous HTTPS request to the coordinator at a time. A reply whose status is 2xx is
-// returned whole; any other status and every transport failure is a std::runtime_error:
+// returned whole; any other status and every transport failure is an HttpsError (below):
 //   "Could not initialize HTTPS: ..."              (the HTTP library could not start; on
 //                                                   Windows "Could not initialize Windows HTTPS: ...")
 //   "Could not open <host>:<port>: ..."            (the host or port is not usable)
@@ -9,13 +9,47 @@
 //   "No HTTPS response from <host>: ..."           (no complete reply arrived)
 //   "Coordinator error <status>: <body>"           (a reply outside 200..299)
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace pelorin {
 
 inline constexpr const char* kUserAgent = "PelorinWorker/1.1";
+
+// A reply body beyond this is refused before it is all read: no coordinator reply comes near
+// it, and a hostile or broken server must not be able to fill the worker's memory.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{1} << 20;
+
+// What kind of failure an exchange met, for callers that decide whether waiting can help.
+enum class HttpsFailure {
+    setup,      // the request could not be made on this machine (initialize, open, create)
+    network,    // resolve, connect, TLS, send or receive failed or timed out
+    untrusted,  // the server's certificate is not trusted by this system
+    status,     // a reply outside 200..299; status() holds it
+    too_large,  // the reply's body is over kMaxReplyBytes
+};
+
+// Every failure of https_request is one of these; what() is the message listed above.
+class HttpsError : public std::runtime_error {
+public:
+    HttpsError(HttpsFailure failure, const std::string& message, std::uint32_t status = 0,
+               std::optional<std::chrono::seconds> retry_after = std::nullopt)
+        : std::runtime_error(message), failure_(failure), status_(status), retry_after_(retry_after) {}
+    HttpsFailure failure() const noexcept { return failure_; }
+    // The reply's status for HttpsFailure::status, otherwise 0.
+    std::uint32_t status() const noexcept { return status_; }
+    // The reply's Retry-After (delay-seconds or an HTTP date, as a delay from now), when given.
+    std::optional<std::chrono::seconds> retry_after() const noexcept { return retry_after_; }
+
+private:
+    HttpsFailure failure_;
+    std::uint32_t status_;
+    std::optional<std::chrono::seconds> retry_after_;
+};
 
 struct HttpsResponse {
     std::uint32_t status = 0;  // always 200..299 in a returned response
@@ -50,6 +84,7 @@ struct TransportTimeouts {
     std::chrono::milliseconds connect{3000};  // TCP connection
     std::chrono::milliseconds send{5000};     // TLS handshake and each stretch of sending without progress
     std::chrono::milliseconds receive{5000};  // each stretch of waiting for reply bytes
+    std::chrono::milliseconds total{30000};   // the whole request, so a trickling server cannot hold it
 };
 // Tests shorten the timeouts so that a stalled server does not slow the suite.
 void set_transport_timeouts(TransportTimeouts timeouts);
