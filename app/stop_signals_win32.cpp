@@ -56,4 +56,6 @@ const char* stop_controls_help() {
            "exits 0. There is no pause control: Windows has no counterpart of SIGUSR1.";
 }
 
+const char* resume_control_hint() { return ""; }
+
 }  // namespace pelorin

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "app/cmd_run.hpp"
+#include "app/cmd_status.hpp"
 #include "app/cmd_verify.hpp"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     pelorin::VerifyCommand verify(app);
     pelorin::RunCommand run(app);
+    pelorin::StatusCommand status(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -25,6 +27,7 @@ int main(int argc, char** argv) {
     try {
         if (verify.app()->parsed()) return verify.run();
         if (run.app()->parsed()) return run.run();
+        if (status.app()->parsed()) return status.run();
     } catch (const std::invalid_argument& e) {
         std::cerr << e.what() << '\n';
         return 2;
