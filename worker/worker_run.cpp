@@ -35,7 +35,7 @@ void worker_run(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timi
 
         check_secure_connection();
         fe.post_status(kConnectedText);
-        if (identity.token.empty()) identity = register_worker(identity, build_hash, hardware_hash, hooks.post_status);
+        if (identity.token.empty()) identity = register_worker(identity, build_hash, hardware_hash, hooks.post_status, stop);
         report_benchmark(identity.token, build_hash, choice.options.name, choice.starts_per_second);
 
         std::uint64_t units_completed = 0;
