@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <thread>
@@ -23,6 +24,30 @@ std::string error_body(const std::string& message) {
 
 bool is_loopback(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+}
+
+// The "large" fault: `reply`, then blanks up to `bytes` in all (JSON allows blanks after a
+// value), streamed block by block so that the body is never whole in memory; with a
+// Content-Length, or in chunks without one.
+void send_large(httplib::Response& res, std::string reply, std::uint64_t bytes, bool chunked) {
+    const std::uint64_t total = std::max<std::uint64_t>(bytes, reply.size());
+    auto provide = [reply = std::move(reply), total](std::size_t offset, httplib::DataSink& sink) {
+        if (offset >= total) {
+            sink.done();
+            return true;
+        }
+        if (offset < reply.size()) return sink.write(reply.data() + offset, reply.size() - offset);
+        static const std::string blanks(kLargeBodyBlockBytes, ' ');
+        return sink.write(blanks.data(), static_cast<std::size_t>(std::min<std::uint64_t>(blanks.size(), total - offset)));
+    };
+    if (chunked) {
+        res.set_chunked_content_provider(kJson, std::move(provide));
+    } else {
+        res.set_content_provider(static_cast<std::size_t>(total), kJson,
+                                 [provide = std::move(provide)](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     return provide(offset, sink);
+                                 });
+    }
 }
 
 }  // namespace
@@ -80,30 +105,6 @@ void HttpsServer::stop() {
 bool HttpsServer::stall(double seconds) {
     std::unique_lock lock(stop_mutex_);
     return !stop_cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
-}
-
-void HttpsServer::send_large(httplib::Response& res, std::string reply, std::uint64_t bytes, bool chunked) {
-    // The reply, then blanks up to `bytes` in all (JSON allows blanks after a value), block
-    // by block: the body is never whole in memory.
-    const std::uint64_t total = std::max<std::uint64_t>(bytes, reply.size());
-    auto provide = [reply = std::move(reply), total](std::size_t offset, httplib::DataSink& sink) {
-        if (offset >= total) {
-            sink.done();
-            return true;
-        }
-        if (offset < reply.size()) return sink.write(reply.data() + offset, reply.size() - offset);
-        const std::string blanks(static_cast<std::size_t>(std::min<std::uint64_t>(kLargeBodyBlockBytes, total - offset)),
-                                 ' ');
-        return sink.write(blanks.data(), blanks.size());
-    };
-    if (chunked) {
-        res.set_chunked_content_provider(kJson, std::move(provide));
-    } else {
-        res.set_content_provider(static_cast<std::size_t>(total), kJson,
-                                 [provide = std::move(provide)](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                     return provide(offset, sink);
-                                 });
-    }
 }
 
 void HttpsServer::send_trickle(httplib::Response& res, std::string reply, double seconds) {

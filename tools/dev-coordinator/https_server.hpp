@@ -3,7 +3,6 @@
 // in front of it, and the /dev/ control endpoints.
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <mutex>
@@ -42,9 +41,6 @@ private:
     void handle_dev(const httplib::Request& req, httplib::Response& res);
     // Waits up to seconds, or less when the server stops; false when it stops.
     bool stall(double seconds);
-    // The "large" fault: `reply` padded with blanks to `bytes`, streamed with or without a
-    // Content-Length.
-    void send_large(httplib::Response& res, std::string reply, std::uint64_t bytes, bool chunked);
     // The "trickle" fault: `reply` one byte at a time, each after a wait of `seconds`.
     void send_trickle(httplib::Response& res, std::string reply, double seconds);
 
