@@ -76,7 +76,7 @@ void serve_coordinator(std::stop_token stop, FrontEnd& fe, RunStart& s, std::uin
     fe.post_status(kConnectedText);
     if (s.identity.token.empty()) {
         s.identity = register_worker(s.identity, s.build_hash, s.hardware_hash,
-                                     [&fe](const std::string& text) { fe.post_status(text); });
+                                     [&fe](const std::string& text) { fe.post_status(text); }, stop);
     }
     report_benchmark(s.identity.token, s.build_hash, s.choice.options.name, s.choice.starts_per_second);
     run_lease_cycle(stop, fe, s.identity.token, s.choice, units_completed, timing);
