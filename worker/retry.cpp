@@ -24,6 +24,11 @@ bool waiting_can_help(const std::exception& failure) {
     }
 }
 
+bool token_refused(const std::exception& failure) {
+    const auto* https = dynamic_cast<const HttpsError*>(&failure);
+    return https && https->failure() == HttpsFailure::status && https->status() == 401;
+}
+
 std::string what_to_do(const std::exception& failure) {
     const std::string folder = [] {
         try {

@@ -24,6 +24,9 @@ struct RetryTiming {
 // self-test, a refused difficulty, a local file that cannot be written) cannot.
 bool waiting_can_help(const std::exception& failure);
 
+// The coordinator refused the bearer token (401): the identity must be registered again.
+bool token_refused(const std::exception& failure);
+
 // What the user can do about a failure that waiting cannot fix, as a line to show under its
 // message; empty when there is nothing more to say than the message.
 std::string what_to_do(const std::exception& failure);

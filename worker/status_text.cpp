@@ -76,13 +76,19 @@ std::string stopped_text(const std::string& message) {
     return "STOPPED\r\n\r\n" + message + "\r\n\r\nPress Start to retry.";
 }
 
+std::string token_refused_text(const std::string& message) {
+    return "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again.";
+}
+
 std::string wait_text(std::chrono::nanoseconds wait) {
     const double seconds = static_cast<double>(wait.count()) / 1e9;
     if (seconds < 9.95) return fixed(seconds, 1) + " s";
     const auto whole = static_cast<long long>(seconds + 0.5);
     if (whole < 120) return std::to_string(whole) + " s";
     const long long minutes = whole / 60, rest = whole % 60;
-    return std::to_string(minutes) + " min" + (rest ? " " + std::to_string(rest) + " s" : "");
+    std::string text = std::to_string(minutes) + " min";
+    if (rest != 0) text.append(" ").append(std::to_string(rest)).append(" s");
+    return text;
 }
 
 std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,

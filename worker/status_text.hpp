@@ -32,6 +32,10 @@ std::string stopped_text(const std::string& message);
 std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,
                        std::chrono::system_clock::time_point next_try);
 
+// The token was refused and the worker registers again (a service's run only):
+// "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again."
+std::string token_refused_text(const std::string& message);
+
 // A wait as people read it: "2.5 s", "32 s", "4 min 16 s", "30 min".
 std::string wait_text(std::chrono::nanoseconds wait);
 

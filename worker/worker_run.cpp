@@ -116,14 +116,30 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
     Backoff backoff(retry, std::random_device{}());
     std::uint64_t units_completed = 0;
     std::uint64_t units_at_last_fault = 0;
+    bool registered_again = false;
     for (;;) {
         try {
             serve_coordinator(stop, fe, start, units_completed, timing);
             return stop.stop_requested() ? RunEnd::stopped : RunEnd::complete;
         } catch (const std::exception& e) {
-            if (stop.stop_requested() || !waiting_can_help(e)) return failed(e);
-            if (units_completed != units_at_last_fault) backoff.reset();  // work went through since
+            if (stop.stop_requested()) return failed(e);
+            if (units_completed != units_at_last_fault) {
+                // Work went through since the last fault: start the waits and the one
+                // registration anew.
+                backoff.reset();
+                registered_again = false;
+            }
             units_at_last_fault = units_completed;
+            if (token_refused(e) && !start.identity.token.empty() && !registered_again) {
+                // A registration whose reply came too late is processed after its retry, and
+                // the later token replaces the one stored: registering again (same client id,
+                // same worker) mends it. Once; a second refusal stops the run.
+                registered_again = true;
+                fe.post_status(token_refused_text(without_token(e.what(), start.identity.token)));
+                start.identity.token.clear();
+                continue;
+            }
+            if (!waiting_can_help(e)) return failed(e);
             const auto wait = backoff.next(requested_delay(e));
             fe.post_status(retry_text(without_token(e.what(), start.identity.token), wait,
                                       std::chrono::system_clock::now() + wait));

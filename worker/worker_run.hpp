@@ -22,8 +22,9 @@ enum class RunEnd { complete, stopped, failed };
 // As a service runs it: a failure that waiting can fix (waiting_can_help) is shown with the
 // time of the next try, waited out (a stop ends the wait at once) and followed by a new
 // connection check, registration if still needed, benchmark report and lease cycle, with the
-// identity, backend choice and checkpoint of before. Any other failure ends the run as in
-// worker_run. The bearer token never appears in a text.
+// identity, backend choice and checkpoint of before. A refused token (401) is mended once by
+// registering again. Any other failure ends the run as in worker_run, with a line on what to
+// do. The bearer token never appears in a text.
 RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& front_end, const LeaseCycleTiming& timing,
                              const RetryTiming& retry);
 

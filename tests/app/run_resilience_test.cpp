@@ -44,7 +44,7 @@ TEST(RunResilience, KilledAtRandomMomentsLosesNothing) {
     DevCoordinatorProcess coordinator({"--difficulty-bits", "8", "--begin", "2^40", "--end", "1112396529664",
                                        "--unit-size", "2^32"});
     test::TempDir data;
-    const auto args = test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--retry-first-seconds", "0.05"});
+    const auto args = test::run_args(coordinator, {"--heartbeat-seconds", "0.2"});
     // The first run registers; it is killed once work has begun. Its start-up time sets the
     // span the later kills are spread over: start-up, selection, exchanges, chunks, checkpoint
     // writes and completions all get their share.
@@ -83,7 +83,7 @@ TEST(RunResilience, SleepPastTheLeaseTimeoutResumesFromTheCheckpoint) {
     DevCoordinatorProcess coordinator({"--difficulty-bits", "8", "--begin", "2^40", "--end", "1108101562368",
                                        "--unit-size", "2^33", "--lease-timeout", "1.5"});
     test::TempDir data;
-    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--retry-first-seconds", "0.05"}),
+    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2"}),
                          {data.path(), coordinator.ca_file()});
     const auto until = std::chrono::steady_clock::now() + 180s;
     while (checkpoint_offset(data.path()) == 0 && worker.running() && std::chrono::steady_clock::now() < until)

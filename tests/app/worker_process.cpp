@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -119,6 +120,10 @@ bool WorkerProcess::exited() {
 std::vector<std::string> run_args(const test_support::DevCoordinatorProcess& coordinator, std::vector<std::string> more) {
     std::vector<std::string> args = {"run", "--coordinator", "127.0.0.1:" + std::to_string(coordinator.port()),
                                      "--profile", "maximum"};
+    // Waits after a fault are short unless a test sets them: a result check that outlasts the
+    // receive time-out on a loaded machine is waited out, not left for half a minute.
+    if (std::find(more.begin(), more.end(), "--retry-first-seconds") == more.end())
+        args.insert(args.end(), {"--retry-first-seconds", "0.05", "--retry-longest-seconds", "5"});
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }

@@ -56,7 +56,8 @@ private:
     std::string terminal_;
 };
 
-// The run subcommand's arguments for a coordinator on loopback, at full speed.
+// The run subcommand's arguments for a coordinator on loopback, at full speed, with short
+// waits after faults (0.05 s doubling up to 5 s) unless `more` sets them.
 std::vector<std::string> run_args(const test_support::DevCoordinatorProcess& coordinator,
                                   std::vector<std::string> more = {});
 
