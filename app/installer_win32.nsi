@@ -49,6 +49,7 @@ VIAddVersionKey "CompanyName" "${PUBLISHER}"
 VIAddVersionKey "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "LegalCopyright" "Copyright (C) ${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -111,7 +112,7 @@ FunctionEnd
 !insertmacro CLOSE_RUNNING_WORKER ""
 !insertmacro CLOSE_RUNNING_WORKER "un."
 
-Section "!${PRODUCT}" SecProgram
+Section "!Program" SecProgram
   SectionIn RO
   Call CloseRunningWorker
   ${If} ${Errors}
@@ -143,7 +144,7 @@ Section "Start at sign-in" SecAutostart
   WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${APP_EXE}"'
 SectionEnd
 
-Section "un.${PRODUCT}" UnSecProgram
+Section "un.Program" UnSecProgram
   SectionIn RO
   Call un.CloseRunningWorker
   Delete "$INSTDIR\${APP_EXE}"

@@ -73,57 +73,65 @@ say "fresh prefix; install folder $install_dir"
 
 readonly uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelorinWorker'
 readonly run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-# Prints the value NAME of KEY as reg.exe shows it ("TYPE VALUE"); fails when there is none.
-reg_value() {
-  local shown
-  shown=$(win reg query "$1" /v "$2" | tr -d '\r') || return 1
-  sed -n "s/^ *$2 \{4\}\(REG_[A-Z_]*\) \{4\}/\1 /p" <<<"$shown"
+# The installed-programs entry and the sign-in start key in one listing of reg.exe: a line
+# "entry NAME TYPE VALUE" for each value of the entry, "run NAME TYPE VALUE" for the other
+# key (a missing key lists nothing).
+read_registry() {
+  { win cmd /c "reg query $uninstall_key & reg query $run_key" 2>/dev/null || true; } | tr -d '\r' |
+    awk '/^HKEY_/ { key = /\\Run$/ ? "run" : "entry" } /^    [^ ]/ { print key " " $0 }' |
+    sed 's/^\([a-z]*\) \{5\}\(.*\) \{4\}\(REG_[A-Z_]*\) \{4\}/\1 \2 \3 /'
 }
-expect_value() {  # KEY NAME "TYPE VALUE"
+# VALUES NAME: the value NAME's "TYPE VALUE" ("entry DisplayName", "run PelorinWorker");
+# fails when there is none.
+value_of() { sed -n "s/^$2 //p" <<<"$1" | grep .; }
+expect_value() {  # VALUES "KEY NAME" "TYPE VALUE"
   local shown
-  shown=$(reg_value "$1" "$2") || fail "no value $2 in $1"
-  [ "$shown" = "$3" ] || fail "$1 $2 is \"$shown\", expected \"$3\""
-}
-expect_no_value() {  # KEY NAME
-  if reg_value "$1" "$2" >/dev/null; then fail "$1 still has $2"; fi
+  shown=$(value_of "$1" "$2") || fail "no value $2 among: $1"
+  [ "$shown" = "$3" ] || fail "$2 is \"$shown\", expected \"$3\""
 }
 
 expect_installed() {  # AUTOSTART (yes/no)
   cmp -s "$program" "$unix_install_dir/PelorinWorker.exe" || fail "the installed program is not the one built"
   [ -f "$unix_install_dir/Uninstall.exe" ] || fail "no uninstaller in $unix_install_dir"
   [ -f "$unix_shortcut" ] || fail "no Start-menu shortcut at $unix_shortcut"
-  expect_value "$uninstall_key" DisplayName "REG_SZ $product"
-  expect_value "$uninstall_key" DisplayVersion "REG_SZ $version"
-  expect_value "$uninstall_key" Publisher "REG_SZ $publisher"
-  expect_value "$uninstall_key" InstallLocation "REG_SZ $install_dir"
-  expect_value "$uninstall_key" DisplayIcon "REG_SZ $install_dir\\PelorinWorker.exe,0"
-  expect_value "$uninstall_key" UninstallString "REG_SZ \"$install_dir\\Uninstall.exe\""
-  expect_value "$uninstall_key" QuietUninstallString "REG_SZ \"$install_dir\\Uninstall.exe\" /S"
-  expect_value "$uninstall_key" NoModify "REG_DWORD 0x1"
-  expect_value "$uninstall_key" NoRepair "REG_DWORD 0x1"
+  local registry size expected
+  registry=$(read_registry)
+  expect_value "$registry" "entry DisplayName" "REG_SZ $product"
+  expect_value "$registry" "entry DisplayVersion" "REG_SZ $version"
+  expect_value "$registry" "entry Publisher" "REG_SZ $publisher"
+  expect_value "$registry" "entry InstallLocation" "REG_SZ $install_dir"
+  expect_value "$registry" "entry DisplayIcon" "REG_SZ $install_dir\\PelorinWorker.exe,0"
+  expect_value "$registry" "entry UninstallString" "REG_SZ \"$install_dir\\Uninstall.exe\""
+  expect_value "$registry" "entry QuietUninstallString" "REG_SZ \"$install_dir\\Uninstall.exe\" /S"
+  expect_value "$registry" "entry NoModify" "REG_DWORD 0x1"
+  expect_value "$registry" "entry NoRepair" "REG_DWORD 0x1"
   # In KiB: the program and the uninstaller, give or take the rounding of each file.
-  local size expected
-  size=$(reg_value "$uninstall_key" EstimatedSize) || fail "no EstimatedSize"
+  size=$(value_of "$registry" "entry EstimatedSize") || fail "no EstimatedSize among: $registry"
   expected=$(($(cat "$unix_install_dir"/*.exe | wc -c) / 1024))
   [ "${size%% *}" = REG_DWORD ] && (($(printf '%d' "${size#* }") - expected <= 2 &&
     expected - $(printf '%d' "${size#* }") <= 2)) || fail "EstimatedSize is \"$size\", expected about $expected KiB"
   if [ "$1" = yes ]; then
-    expect_value "$run_key" PelorinWorker "REG_SZ \"$install_dir\\PelorinWorker.exe\""
+    expect_value "$registry" "run PelorinWorker" "REG_SZ \"$install_dir\\PelorinWorker.exe\""
   else
-    expect_no_value "$run_key" PelorinWorker
+    ! value_of "$registry" "run PelorinWorker" >/dev/null || fail "a sign-in start entry was made: $registry"
   fi
 }
 expect_uninstalled() {
   [ ! -e "$unix_install_dir" ] || fail "the install folder is left: $(ls -A "$unix_install_dir")"
   [ ! -e "$unix_shortcut" ] || fail "the Start-menu shortcut is left"
-  if win reg query "$uninstall_key" >/dev/null; then fail "the installed-programs entry is left"; fi
-  expect_no_value "$run_key" PelorinWorker
+  local registry
+  registry=$(read_registry)
+  ! grep -q '^entry ' <<<"$registry" || fail "the installed-programs entry is left: $registry"
+  ! value_of "$registry" "run PelorinWorker" >/dev/null || fail "the sign-in start entry is left"
 }
 expect_window() {
   probe wait-window "$window_seconds" || fail "the program's window did not appear"
-  local header
+  local header awareness
   header=$(probe text header | tr -d '\r') || fail "could not read the window"
   [ "$header" = "PELORIN COMMUNITY WORKER" ] || fail "the window shows \"$header\""
+  # Set by the program's manifest (Wine takes its per-monitor fallback, Windows 10 v2).
+  awareness=$(probe dpi-awareness | tr -d '\r') || fail "could not read the window's DPI awareness"
+  [ "$awareness" = per-monitor ] || fail "the window's DPI awareness is $awareness, not per-monitor"
 }
 expect_no_window() {
   if probe text header >/dev/null 2>&1; then fail "the program's window is still open: $*"; fi
