@@ -36,6 +36,6 @@ add_custom_command(OUTPUT ${PELORIN_PORTABLE_ZIP}
 add_custom_target(PelorinWorker-Portable ALL DEPENDS ${PELORIN_PORTABLE_ZIP})
 
 # For the tests of both (tests/app).
-foreach(name PELORIN_PUBLISHER PELORIN_INSTALLER PELORIN_PORTABLE_ZIP)
+foreach(name PELORIN_INSTALLER PELORIN_PORTABLE_ZIP)
   set(${name} "${${name}}" PARENT_SCOPE)
 endforeach()
