@@ -18,10 +18,7 @@
 set -euo pipefail
 setup=$1 program=$2 probe_exe=$3 wine_run=$4 publisher=$5 version=$6 work=$7
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+source "$(dirname "$0")/test_script_lib.sh"
 [ -f "$setup" ] || skip "no installer at $setup (makensis was not found when the build was configured; scripts/setup.sh installs nsis)"
 for tool in wine wineboot wineserver winepath; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
@@ -30,13 +27,6 @@ done
 readonly product="Pelorin Community Worker"
 readonly window_seconds=60  # the window appears
 readonly settle_seconds=120 # every process of the prefix has ended (an uninstaller runs from a copy)
-
-started=$EPOCHREALTIME
-say() { printf '[%6.2f s] %s\n' "$(awk "BEGIN { print $EPOCHREALTIME - $started }")" "$*"; }
-fail() {
-  say "FAILED: $*"
-  exit 1
-}
 
 rm -rf "$work"
 mkdir -p "$work"
