@@ -58,6 +58,11 @@ say "X server on $DISPLAY"
 # no window manager to wait for, and the data folder in WORKDIR.
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i </dev/null >"$work/wineboot.log" 2>&1 || fail "making the Wine prefix failed: $(cat "$work/wineboot.log")"
+# The data folder below is a volatile registry value, lost whenever the prefix's server ends
+# (a few seconds after its last process; the coordinator can take longer to start): the
+# server stays until the cleanup ends it (a server runs persistent from its start only).
+wineserver -w
+wineserver -p
 if [ -d /usr/share/wine/fonts ]; then cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"; fi
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$work/wineboot.log" 2>&1
 data_folder=$(winepath -w "$work/localappdata")
