@@ -5,7 +5,7 @@
 # window exists and answers messages without being drawn), as a user would meet it:
 #   1. a silent install (/S): the program, the uninstaller, the Start-menu shortcut, the
 #      installed-programs entry and the sign-in start entry; the shortcut starts the program
-#      and its window appears (PROBE.exe reads it);
+#      and its window appears, per-monitor DPI aware as its manifest asks (PROBE.exe reads it);
 #   2. a silent upgrade while the program runs: the program is closed, the files replaced,
 #      the data folder kept byte for byte;
 #   3. a silent uninstall while the program runs: program, shortcut and registry entries
