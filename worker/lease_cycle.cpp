@@ -80,9 +80,15 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         else sleep_unless_stopped(stop, duration);
     };
     for (;;) {
-        if (stop.stop_requested()) return fe.run_stopped(std::nullopt);
+        if (stop.stop_requested()) {
+            fe.run_stopped(std::nullopt);
+            return;
+        }
         while (fe.paused.load()) {
-            if (stop.stop_requested()) return fe.run_stopped(std::nullopt);
+            if (stop.stop_requested()) {
+                fe.run_stopped(std::nullopt);
+                return;
+            }
             fe.post_status(kPausedText);
             sleep_unless_stopped(stop, timing.pause_poll);
         }
@@ -153,7 +159,10 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
             const int profile = fe.selected_profile();
             if (const auto pause = duty_rest(profile, Clock::now() - chunk_start); pause.count() > 0) rest(pause);
         }
-        if (stop.stop_requested()) return fe.run_stopped(position());
+        if (stop.stop_requested()) {
+            fe.run_stopped(position());  // the unit stays leased; its checkpoint stays on disk
+            return;
+        }
         const std::string audit = on_lease([&] { return complete_lease(token, lease.lease_id, result_json(unit)); });
         delete_checkpoint();
         ++units_completed;
