@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,7 +20,6 @@
 namespace pelorin {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr std::uint64_t kUnitSize = std::uint64_t{1} << 38;  // the campaign's one unit
@@ -46,7 +44,8 @@ std::string own_console() {
 // Does what the console does for each control event: a thread of the process runs the
 // system's control routine, which calls the process's handlers. Used where Wine's console
 // cannot deliver the event: it passes on Ctrl-C alone (GenerateConsoleCtrlEvent refuses
-// CTRL_BREAK_EVENT), and a process in a group of its own ignores every event there.
+// CTRL_BREAK_EVENT, closing the console sends nothing), and a process in a group of its own
+// ignores every event there.
 std::string run_control_routine(HANDLE process, DWORD event) {
     const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine")));
