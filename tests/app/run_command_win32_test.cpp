@@ -11,8 +11,8 @@
 
 #include "closed_port.hpp"
 #include "coordinator/identity.hpp"
-#include "coordinator/windows_text.hpp"
 #include "tests/support/windows_coordinator.hpp"
+#include "worker_process_win32.hpp"
 
 namespace pelorin {
 namespace {
@@ -25,39 +25,12 @@ struct Finished {
     std::string output;  // standard output and standard error, with LF line ends
 };
 
-// Runs the worker with `arguments` until it ends (it inherits this process's environment,
-// so the data folder too), with a bound so a hung run fails the test instead of stalling it.
+// Runs the worker with `arguments` until it ends, with a bound so a hung run fails the test
+// instead of stalling it.
 Finished run_worker(const std::wstring& arguments, const fs::path& output_file) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const HANDLE output = CreateFileW(output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + test::utf8_of(output_file));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    const std::wstring program = utf8_to_utf16(PELORIN_WORKER_EXE);
-    std::wstring command_line = L"\"" + program + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
-    const std::string start_error = started ? "" : last_error_text();
-    CloseHandle(output);
-    if (!started) throw std::runtime_error("cannot start " + std::string(PELORIN_WORKER_EXE) + ": " + start_error);
-    Finished finished;
-    if (WaitForSingleObject(process.hProcess, 300'000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, INFINITE);
-    }
-    GetExitCodeProcess(process.hProcess, &finished.status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    // Standard output is in text mode: line ends arrive as CR LF.
-    finished.output = test::read_file(output_file);
-    std::erase(finished.output, '\r');
-    return finished;
+    const test::WorkerProcess worker(arguments, output_file);
+    const DWORD status = worker.wait(std::chrono::minutes(5)).value_or(99);
+    return Finished{status, worker.output()};
 }
 
 std::size_t count_of(const std::string& text, const std::string& part) {
