@@ -33,7 +33,9 @@ public:
         std::vector<std::string> env_strings = {"LOCALAPPDATA=" + data_base.string(), "SSL_CERT_FILE=" + ca_file.string()};
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string kv = *e;
-            if (kv.rfind("LOCALAPPDATA=", 0) != 0 && kv.rfind("SSL_CERT_FILE=", 0) != 0) env_strings.push_back(kv);
+            if (kv.rfind("LOCALAPPDATA=", 0) != 0 && kv.rfind("SSL_CERT_FILE=", 0) != 0 &&
+                kv.rfind("STATE_DIRECTORY=", 0) != 0)
+                env_strings.push_back(kv);
         }
         std::vector<std::string> argv_strings = {PELORIN_WORKER_BINARY, "run"};
         argv_strings.insert(argv_strings.end(), args.begin(), args.end());
@@ -196,14 +198,20 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
     EXPECT_NE(ledger.find("\"valid\":true"), std::string::npos) << ledger;
 }
 
+// Also in a data folder named after the subcommand, which takes the place of LOCALAPPDATA's.
 TEST(RunCommand, StopSignalCheckpointsAndExitsZero) {
     DevCoordinatorProcess coordinator(kOneUnit);
     test::TempDir data;
-    WorkerProcess worker(address_of(coordinator), data.path(), coordinator.ca_file());
+    std::vector<std::string> args = address_of(coordinator);
+    const std::filesystem::path chosen = data.path() / "chosen";
+    args.insert(args.end(), {"--data-dir", chosen.string()});
+    WorkerProcess worker(args, data.path(), coordinator.ca_file());
     ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
     worker.signal(SIGTERM);
     EXPECT_EQ(worker.wait(), 0) << worker.output();
-    EXPECT_TRUE(std::filesystem::exists(data.path() / "PelorinWorker" / "checkpoint.json"));
+    EXPECT_TRUE(std::filesystem::exists(chosen / "checkpoint.json"));
+    EXPECT_TRUE(std::filesystem::exists(chosen / "identity.bin"));
+    EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker"));
     for (const auto& r : coordinator.requests()) EXPECT_EQ(r.path.find("/complete"), std::string::npos);
 }
 
@@ -232,7 +240,8 @@ TEST(RunCommand, BadArgumentsExitTwo) {
     test::TempDir data;
     for (const auto& args : std::vector<std::vector<std::string>>{{"--coordinator", "host:99999"},
                                                                   {"--coordinator", ":80"},
-                                                                  {"--profile", "turbo"}}) {
+                                                                  {"--profile", "turbo"},
+                                                                  {"--data-dir", ""}}) {
         WorkerProcess worker(args, data.path(), "/nonexistent");
         EXPECT_EQ(worker.wait(), 2) << args[1] << ": " << worker.output();
     }
