@@ -198,7 +198,7 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
     EXPECT_NE(ledger.find("\"valid\":true"), std::string::npos) << ledger;
 }
 
-// Also in a data folder named after the subcommand, which takes the place of LOCALAPPDATA's.
+// With --data-dir after the subcommand: that folder is used in place of LOCALAPPDATA's.
 TEST(RunCommand, StopSignalCheckpointsAndExitsZero) {
     DevCoordinatorProcess coordinator(kOneUnit);
     test::TempDir data;
