@@ -101,21 +101,26 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 }
 
+// With --data-dir after the subcommand: that folder is used in place of LOCALAPPDATA's.
 TEST(RunCommand, StopSignalCheckpointsSaysWhereAndExitsZero) {
     DevCoordinatorProcess coordinator(kOneUnit);
     test::TempDir data;
-    WorkerProcess worker(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+    const std::filesystem::path chosen = data.path() / "chosen";
+    WorkerProcess worker(test::run_args(coordinator, {"--data-dir", chosen.string()}), {data.path(), coordinator.ca_file()});
     ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
     worker.signal(SIGTERM);
     EXPECT_EQ(worker.wait(), 0) << worker.output();
-    EXPECT_TRUE(std::filesystem::exists(data.path() / "PelorinWorker" / "checkpoint.json"));
+    EXPECT_TRUE(std::filesystem::exists(chosen / "checkpoint.json"));
+    EXPECT_TRUE(std::filesystem::exists(chosen / "identity.bin"));
+    EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker"));
     EXPECT_EQ(test::count_requests(coordinator, "POST", "/complete"), 0);
     std::smatch m;
     const std::string out = worker.output();
     ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(Stopped at ([0-9.]+)% of unit \[1099511627776, )"
                                                      R"(1108101562368\); checkpoint saved\.\n$)")))
         << out;
-    EXPECT_NEAR(std::stod(m[1]), checkpoint_offset(data.path()) * 100.0 / 8589934592.0, 0.006);
+    const std::uint64_t offset = json_u64_field(test::read_file(chosen / "checkpoint.json"), "offset", 0);
+    EXPECT_NEAR(std::stod(m[1]), offset * 100.0 / 8589934592.0, 0.006);
 }
 
 TEST(RunCommand, AStopDuringAWaitEndsTheRunAtOnce) {
@@ -170,6 +175,7 @@ TEST(RunCommand, BadArgumentsExitTwo) {
                                                                   {"run", "--coordinator", ":80"},
                                                                   {"run", "--profile", "turbo"},
                                                                   {"run", "--retry-first-seconds", "0"},
+                                                                  {"run", "--data-dir", ""},
                                                                   {"status", "--bogus"}}) {
         WorkerProcess worker(args, {data.path(), "/nonexistent"});
         EXPECT_EQ(worker.wait(), 2) << args[1] << ": " << worker.output();

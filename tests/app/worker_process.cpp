@@ -34,7 +34,10 @@ WorkerProcess::WorkerProcess(std::vector<std::string> args, WorkerOptions option
                                             "SSL_CERT_FILE=" + options.ca_file.string()};
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string kv = *e;
-        if (kv.rfind("LOCALAPPDATA=", 0) != 0 && kv.rfind("SSL_CERT_FILE=", 0) != 0) env_strings.push_back(kv);
+        // A service's STATE_DIRECTORY would come before LOCALAPPDATA: never the test's.
+        if (kv.rfind("LOCALAPPDATA=", 0) != 0 && kv.rfind("SSL_CERT_FILE=", 0) != 0 &&
+            kv.rfind("STATE_DIRECTORY=", 0) != 0)
+            env_strings.push_back(kv);
     }
     args.insert(args.begin(), PELORIN_WORKER_BINARY);
     int out[2];
