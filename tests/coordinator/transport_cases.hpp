@@ -94,16 +94,20 @@ inline void expect_reply_cap(const PostFault& post_fault) {
 // A reply that comes a byte at a time, each well within the receive timeout, is cut at the
 // overall deadline.
 inline void expect_trickle_cut_at_deadline(const PostFault& post_fault) {
+    post_fault(R"({"path":"/healthz","action":"trickle","seconds":0.5})");  // 15 bytes: 7.5 s
     TransportTimeouts quick;
-    quick.total = std::chrono::milliseconds(1000);
+    quick.total = std::chrono::milliseconds(2000);
     set_transport_timeouts(quick);
-    post_fault(R"({"path":"/healthz","action":"trickle","seconds":0.25})");  // 15 bytes: about 4 s
     const auto e = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    set_transport_timeouts({});
     ASSERT_TRUE(e);
     EXPECT_EQ(e->failure(), HttpsFailure::network);
-    EXPECT_EQ(std::string(e->what()), "No HTTPS response from " + coordinator_address().host +
-                                          ": Operation timed out: the whole exchange took over 1000 milliseconds");
-    set_transport_timeouts({});
+    // Normally in the body; on a machine slow enough, already while connecting.
+    const std::string message = e->what();
+    EXPECT_TRUE(message.starts_with("No HTTPS response from " + coordinator_address().host + ": ") ||
+                message.starts_with("Could not send HTTPS request to " + coordinator_address().host + ": "))
+        << message;
+    EXPECT_TRUE(message.ends_with(": Operation timed out: the whole exchange took over 2000 milliseconds")) << message;
     EXPECT_EQ(https_request("GET", "/healthz", "", "").status, 200u) << "the next request is served";
 }
 
