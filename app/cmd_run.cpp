@@ -47,12 +47,26 @@ RunCommand::RunCommand(CLI::App& parent) {
     app_->add_option("--profile", profile_, "Work profile: balanced (85%), maximum (100%) or quiet (50%)")
         ->check(CLI::IsMember({"balanced", "maximum", "quiet"}))
         ->capture_default_str();
+    app_->add_flag("--no-retry", no_retry_,
+                   "Stop at the first failure instead of waiting out network faults, busy or restarting\n"
+                   "coordinators and expired leases");
+    // Hidden options for tests (listed in app/README.md).
     app_->add_option("--heartbeat-seconds", heartbeat_seconds_, "Seconds between lease heartbeats (for tests)")
         ->check(CLI::Range(0.01, 3600.0))
         ->group("");
+    app_->add_option("--retry-first-seconds", retry_first_seconds_, "First wait after a fault (for tests)")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->group("");
+    app_->add_option("--retry-longest-seconds", retry_longest_seconds_, "Longest wait after faults (for tests)")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->group("");
     app_->footer(std::string(stop_controls_help()) +
-                 "\nExit status: 0 when stopped or when the campaign is complete, 1 after a failure (the STOPPED\n"
-                 "text), 2 for bad arguments. " +
+                 "\nA fault that waiting can fix (the network, a time-out, a reply 408, 429 or 5xx, an expired lease)\n"
+                 "is shown with the time of the next try: the first wait is about 30 s, each further one twice\n"
+                 "as long up to 30 min, and a Retry-After from the coordinator is honoured; the identity and the\n"
+                 "checkpoint carry over. A stop during a wait ends the run at once.\n"
+                 "Exit status: 0 when stopped or when the campaign is complete, 1 after a failure that waiting\n"
+                 "cannot fix (the STOPPED text says which), 2 for bad arguments. " +
                  trust_advice());
 }
 
@@ -62,17 +76,28 @@ int RunCommand::run() const {
         set_coordinator(CoordinatorAddress{hp.host, hp.port});
     }
     const int profile = profile_ == "balanced" ? 0 : profile_ == "maximum" ? 1 : 2;
+    const auto nanoseconds = [](double seconds) {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds));
+    };
     const ConsoleOutput console(stdout);
-    TerminalFrontEnd front_end(stdout, console.redraw_in_place(), profile);
+    TerminalFrontEnd front_end(stdout, console.redraw_in_place(), profile, resume_control_hint());
     std::stop_source stop;
     SignalWatch signals(stop, front_end.paused);  // before the worker thread starts
     LeaseCycleTiming timing;
-    timing.heartbeat_interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::duration<double>(heartbeat_seconds_));
+    timing.heartbeat_interval = nanoseconds(heartbeat_seconds_);
+    const RetryTiming retry{nanoseconds(retry_first_seconds_), nanoseconds(retry_longest_seconds_)};
     front_end.running = true;
-    std::thread worker([&] { worker_run(stop.get_token(), front_end, timing); });
+    RunEnd end = RunEnd::complete;
+    std::thread worker([&] {
+        if (no_retry_) {
+            worker_run(stop.get_token(), front_end, timing);
+            end = front_end.running ? RunEnd::complete : RunEnd::failed;
+        } else {
+            end = worker_run_with_retry(stop.get_token(), front_end, timing, retry);
+        }
+    });
     worker.join();
-    return front_end.running ? 0 : 1;
+    return end == RunEnd::failed ? 1 : 0;
 }
 
 }  // namespace pelorin

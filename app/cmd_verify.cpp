@@ -1,12 +1,77 @@
 #include "app/cmd_verify.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <iostream>
 
+#include "app/console_output.hpp"
 #include "app/record_json.hpp"
+#include "engine/verify_range.hpp"
 #include "gpu/run_backend.hpp"
+#include "wideint/decimal.hpp"
 #include "wideint/text_forms.hpp"
+#include "wideint/unit_range.hpp"
+#include "worker/status_text.hpp"
 
 namespace pelorin {
+namespace {
+
+// A progress line is redrawn about this often.
+constexpr double kSliceSeconds = 0.5;
+// The first slice, before the rate is known: a few milliseconds on any pool backend.
+constexpr std::uint64_t kFirstSlice = std::uint64_t{1} << 24;
+
+// The pool backends run the range in slices whose bounds fall on the pool's own chunk
+// bounds, so the merged record is the one a single call gives (counters, checksums and the
+// texts of failed chunks in chunk order), and a progress line is drawn between slices on
+// standard error.
+UnitResult verify_with_progress(const UnitRange& range, const BackendOptions& options, std::FILE* err) {
+    const std::uint64_t count = unit_size(range);
+    const std::uint64_t chunk = std::max<std::uint64_t>(1, options.chunk_starts);
+    const auto whole_chunks = [&](double starts) {
+        const double chunks = std::max(1.0, std::floor(starts / static_cast<double>(chunk)));
+        // Saturate before converting: the product may pass 2^64.
+        return chunks * static_cast<double>(chunk) >= 1.8e19 ? count : static_cast<std::uint64_t>(chunks) * chunk;
+    };
+    UnitResult total;
+    total.mode = "verify";
+    total.backend = options.name;
+    total.begin = u128_to_decimal(range.begin);
+    total.end = end_to_decimal(range.end, range.end_is_2_128);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::uint64_t done = 0;
+    std::uint64_t slice = whole_chunks(static_cast<double>(kFirstSlice));
+    do {
+        const std::uint64_t n = std::min(count - done, slice);
+        UnitRange piece{add_u64(range.begin, done), {}, false};
+        if (done + n == count) {
+            piece.end = range.end;
+            piece.end_is_2_128 = range.end_is_2_128;
+        } else {
+            piece.end = add_u64(piece.begin, n);
+        }
+        merge(total, verify_range(piece, options));
+        done += n;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double rate = static_cast<double>(done) / std::max(1e-6, seconds);
+        const auto left = std::chrono::duration<double>(static_cast<double>(count - done) / std::max(1.0, rate));
+        std::fprintf(err, "\r\x1b[K%.2f%% \xC2\xB7 %s starts/s \xC2\xB7 %s left",
+                     count == 0 ? 100.0 : static_cast<double>(done) * 100.0 / static_cast<double>(count),
+                     format_rate(rate).c_str(),
+                     wait_text(std::chrono::duration_cast<std::chrono::nanoseconds>(left)).c_str());
+        std::fflush(err);
+        slice = whole_chunks(rate * kSliceSeconds);
+    } while (done < count);
+    std::fputs("\r\x1b[K", err);  // the line goes; the record stands alone
+    std::fflush(err);
+    total.elapsed_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return total;
+}
+
+}  // namespace
 
 VerifyCommand::VerifyCommand(CLI::App& parent) {
     app_ = parent.add_subcommand("verify", "Verify one range of starts offline and print its result record as JSON");
@@ -26,7 +91,8 @@ VerifyCommand::VerifyCommand(CLI::App& parent) {
                      "CUDA accounting: fast (survivor frontier), anything else per-start")
         ->capture_default_str();
     app_->footer(
-        "Prints one line: a JSON object with every field of the result record.\n"
+        "Prints one line: a JSON object with every field of the result record. On a terminal, the pool\n"
+        "backends draw a progress line (percentage, rate, time left) on standard error while they run.\n"
         "Exit status: 0 valid record, 1 invalid record (a counterexample, or no CUDA device for a cuda- backend),\n"
         "2 bad arguments or input, 3 other failure.");
 }
@@ -44,7 +110,11 @@ int VerifyCommand::run() const {
     options.block_size = block_size_;
     options.sieve_bits = sieve_bits_;
     options.run_mode = run_mode_;
-    const UnitResult result = run_backend(range, options);
+    // Progress only where someone watches: a terminal on standard error, a pool backend.
+    const ConsoleOutput console(stderr);
+    const UnitResult result = console.redraw_in_place() && is_threaded_backend(options.name)
+                                  ? verify_with_progress(range, options, stderr)
+                                  : run_backend(range, options);
     std::cout << full_record_json(result) << std::endl;
     return result.valid ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "coordinator/windows_text.hpp"
+#include "worker/display_text.hpp"
 #include "worker/status_text.hpp"
 
 namespace pelorin {
@@ -84,7 +85,8 @@ void MainWindow::finish() {
 }
 
 void MainWindow::post_status(std::string text) {
-    auto message = std::make_unique<StatusMessageText>(utf8_to_utf16(text));
+    // Error bodies and audit texts come from outside: their control characters are replaced.
+    auto message = std::make_unique<StatusMessageText>(utf8_to_utf16(printable_text(text)));
     // The lock keeps the window from going between the test and the post (the system
     // discards what is queued for a destroyed window); posting never waits for the UI
     // thread, so neither does this.

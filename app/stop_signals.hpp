@@ -24,4 +24,7 @@ private:
 // The controls above as the help text of `run` names them.
 const char* stop_controls_help();
 
+// How to resume a paused run, for the line that says it is paused (empty: no pause control).
+const char* resume_control_hint();
+
 }  // namespace pelorin

@@ -37,6 +37,8 @@ const char* stop_controls_help() {
            "pause.";
 }
 
+const char* resume_control_hint() { return "Send SIGUSR1 again to resume."; }
+
 SignalWatch::~SignalWatch() {
     impl_->done = true;
     impl_->watcher.join();

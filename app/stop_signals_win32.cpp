@@ -21,7 +21,8 @@ std::stop_source* g_watch = nullptr;  // the running watch's stop source
 
 BOOL WINAPI on_console_event(DWORD event) {
     std::unique_lock lock(g_mutex);
-    if (g_watch == nullptr) return FALSE;
+    // The run has ended and the program is on its way out with its own status.
+    if (g_watch == nullptr) return TRUE;
     g_watch->request_stop();
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
     // Closing the console, logoff or shutdown: the process ends as soon as this returns, so
@@ -43,17 +44,21 @@ SignalWatch::SignalWatch(std::stop_source stop, std::atomic<bool>&) : impl_(std:
 }
 
 SignalWatch::~SignalWatch() {
-    SetConsoleCtrlHandler(on_console_event, FALSE);
+    // The system calls the handlers while holding the lock that removing a handler takes, so
+    // a handler still waiting for the run (closing the console) is let go first.
     {
         std::lock_guard lock(g_mutex);
         g_watch = nullptr;
     }
     g_watch_gone.notify_all();
+    SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
 const char* stop_controls_help() {
     return "Ctrl-C, Ctrl-Break or closing the console finishes the chunk in progress, writes its checkpoint and\n"
            "exits 0. There is no pause control: Windows has no counterpart of SIGUSR1.";
 }
+
+const char* resume_control_hint() { return ""; }
 
 }  // namespace pelorin

@@ -1,8 +1,37 @@
 #include "app/terminal_front_end.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "worker/display_text.hpp"
 
 namespace pelorin {
+namespace {
+
+// "42.17% of unit [b, e)"
+std::string where(const UnitPosition& unit) {
+    const double percent =
+        unit.count == 0 ? 100.0 : static_cast<double>(unit.offset) * 100.0 / static_cast<double>(unit.count);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f%%", percent);
+    return std::string(buf) + " of unit [" + unit.begin + ", " + unit.end + ")";
+}
+
+std::string utc_stamp(TerminalFrontEnd::Clock::time_point at) {
+    const std::time_t t = TerminalFrontEnd::Clock::to_time_t(at);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &t);
+#else
+    gmtime_r(&t, &utc);
+#endif
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buf;
+}
+
+}  // namespace
 
 std::string terminal_lines(const std::string& text) {
     std::string out;
@@ -14,23 +43,89 @@ std::string terminal_lines(const std::string& text) {
     return out;
 }
 
-TerminalFrontEnd::TerminalFrontEnd(std::FILE* out, bool redraw_in_place, int profile)
-    : out_(out), redraw_(redraw_in_place), profile_(profile) {}
+std::string terminal_wording(std::string text) {
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"Close the window to checkpoint and stop.", "Press Ctrl-C to checkpoint and stop."},
+        {"Press Start to retry.", "Run it again to retry."},
+    };
+    for (const auto& [window, terminal] : kWords)
+        for (auto at = text.find(window); at != std::string::npos; at = text.find(window, at + terminal.size()))
+            text.replace(at, window.size(), terminal);
+    return text;
+}
+
+std::string journal_line(const std::string& text, TerminalFrontEnd::Clock::time_point at) {
+    std::string line = utc_stamp(at);
+    bool first = true;
+    for (std::size_t start = 0; start <= text.size();) {
+        const auto end = std::min(text.find("\r\n", start), text.size());
+        std::string part;
+        for (std::size_t i = start; i < end; ++i)
+            if (text[i] != ' ' || (!part.empty() && part.back() != ' ')) part.push_back(text[i]);
+        while (!part.empty() && part.back() == ' ') part.pop_back();
+        if (!part.empty()) {
+            line += first ? " " : " | ";
+            line += part;
+            first = false;
+        }
+        start = end + 2;
+    }
+    return line;
+}
+
+std::string unit_paused_text(const UnitPosition& unit, const std::string& resume_hint) {
+    return "PAUSED at " + where(unit) + "." + (resume_hint.empty() ? "" : " " + resume_hint);
+}
+
+std::string unit_resumed_text(const UnitPosition& unit) { return "RESUMED at " + where(unit) + "."; }
+
+std::string run_stopped_text(const std::optional<UnitPosition>& unit) {
+    if (!unit) return "Stopped; no unit in progress.";
+    return "Stopped at " + where(*unit) + "; checkpoint saved.";
+}
+
+TerminalFrontEnd::TerminalFrontEnd(std::FILE* out, bool redraw_in_place, int profile, std::string resume_hint)
+    : out_(out), redraw_(redraw_in_place), profile_(profile), resume_hint_(std::move(resume_hint)) {}
 
 void TerminalFrontEnd::post_status(std::string text) {
+    const bool is_progress = text.rfind("WORKING", 0) == 0;
+    // On a pipe the progress text's last line speaks to someone at the keyboard.
+    show(terminal_wording(std::move(text)), is_progress);
+}
+
+void TerminalFrontEnd::unit_paused(const UnitPosition& unit) { show(unit_paused_text(unit, resume_hint_), false); }
+
+void TerminalFrontEnd::unit_resumed(const UnitPosition& unit) { show(unit_resumed_text(unit), false); }
+
+void TerminalFrontEnd::run_stopped(const std::optional<UnitPosition>& unit) { show(run_stopped_text(unit), false); }
+
+void TerminalFrontEnd::show(const std::string& raw, bool is_progress) {
+    const std::string text = printable_text(raw);
     std::lock_guard lock(mutex_);
     if (text == last_) return;
-    const std::string lines = terminal_lines(text);
     if (redraw_) {
+        const std::string lines = terminal_lines(text);
         // Back to the panel's first line, clear to the end of the screen, draw anew.
         if (lines_on_screen_ > 0) std::fprintf(out_, "\x1b[%dF", lines_on_screen_);
         std::fprintf(out_, "\x1b[J%s\n", lines.c_str());
         lines_on_screen_ = 1 + static_cast<int>(std::count(lines.begin(), lines.end(), '\n'));
     } else {
-        std::fprintf(out_, "%s\n\n", lines.c_str());
+        const Clock::time_point now = now_();
+        // A progress line right after another waits its turn; after any other line it comes
+        // at once, so the journal always shows where work stands after a change.
+        if (is_progress && last_was_progress_ && now - last_progress_line_ < kJournalProgressInterval) return;
+        std::string line = journal_line(text, now);
+        if (is_progress) {
+            // The keyboard hint means nothing in a journal.
+            const std::string hint = " | Press Ctrl-C to checkpoint and stop.";
+            if (line.ends_with(hint)) line.resize(line.size() - hint.size());
+            last_progress_line_ = now;
+        }
+        last_was_progress_ = is_progress;
+        std::fprintf(out_, "%s\n", line.c_str());
     }
     std::fflush(out_);
-    last_ = std::move(text);
+    last_ = text;
 }
 
 }  // namespace pelorin

@@ -1,7 +1,9 @@
 #include "coordinator/coordinator_api.hpp"
 
+#include <chrono>
 #include <exception>
 #include <locale>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -28,21 +30,34 @@ std::string lease_path(const std::string& lease_id, const char* action) {
 }  // namespace
 
 void check_secure_connection() {
-    set_proxy_mode(kProxyDirect);
-    std::string direct_failure;
-    try {
-        https_request("GET", "/healthz", "", "");
-        return;
-    } catch (const std::exception& e) {
-        direct_failure = e.what();
-    }
-    set_proxy_mode(kProxySystem);
-    try {
-        https_request("GET", "/healthz", "", "");
-    } catch (const std::exception& e) {
-        throw std::runtime_error("Secure connection check failed.\r\nDirect: " + direct_failure +
-                                 "\r\nSystem proxy: " + e.what() + "\r\n" + connection_advice());
-    }
+    // What an attempt met; anything but a transport failure is a fault on this machine.
+    struct Attempt {
+        std::string message;
+        HttpsFailure kind = HttpsFailure::setup;
+        std::uint32_t status = 0;
+        std::optional<std::chrono::seconds> retry_after;
+    };
+    const auto attempt = [](std::uint32_t mode) -> std::optional<Attempt> {
+        set_proxy_mode(mode);
+        try {
+            https_request("GET", "/healthz", "", "");
+            return std::nullopt;
+        } catch (const HttpsError& e) {
+            return Attempt{e.what(), e.failure(), e.status(), e.retry_after()};
+        } catch (const std::exception& e) {
+            return Attempt{e.what(), HttpsFailure::setup, 0, std::nullopt};
+        }
+    };
+    const std::optional<Attempt> direct = attempt(kProxyDirect);
+    if (!direct) return;
+    const std::optional<Attempt> proxy = attempt(kProxySystem);
+    if (!proxy) return;
+    const bool untrusted =
+        direct->kind == HttpsFailure::untrusted || proxy->kind == HttpsFailure::untrusted;
+    throw HttpsError(untrusted ? HttpsFailure::untrusted : proxy->kind,
+                     "Secure connection check failed.\r\nDirect: " + direct->message + "\r\nSystem proxy: " +
+                         proxy->message + "\r\n" + connection_advice(),
+                     untrusted ? 0 : proxy->status, untrusted ? std::nullopt : proxy->retry_after);
 }
 
 void report_benchmark(const std::string& token, const std::string& build_hash, const std::string& backend_name,

@@ -16,8 +16,10 @@ struct Lease {
 };
 
 // GET /healthz directly, and through the system proxy when that fails; later requests keep
-// the mode that worked. Throws "Secure connection check failed.\r\nDirect: <D>\r\nSystem
-// proxy: <P>\r\n<advice>" when both fail.
+// the mode that worked. Throws an HttpsError "Secure connection check failed.\r\nDirect:
+// <D>\r\nSystem proxy: <P>\r\n<advice>" when both fail: of kind untrusted when either route
+// met a certificate this system does not trust, otherwise with the kind, status and
+// Retry-After of the proxy attempt.
 void check_secure_connection();
 
 // POST /api/v1/benchmarks; the reply is not read.

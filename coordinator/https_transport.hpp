@@ -6,8 +6,11 @@
 //   "Could not open <host>:<port>: ..."            (the host or port is not usable)
 //   "Could not create HTTPS request: ..."          (the request could not be assembled)
 //   "Could not send HTTPS request to <host>: ..."  (resolve, connect, TLS or sending failed)
-//   "No HTTPS response from <host>: ..."           (no complete reply arrived)
+//   "No HTTPS response from <host>: ..."           (no complete reply arrived; "Operation timed
+//                                                   out: the whole exchange took over <total>
+//                                                   milliseconds" when the overall deadline passed)
 //   "Coordinator error <status>: <body>"           (a reply outside 200..299)
+//   "HTTPS reply from <host> is larger than 1048576 bytes and was refused"
 #include <chrono>
 #include <cstddef>
 #include <cstdint>

@@ -6,11 +6,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
+#include <optional>
 #include <string>
 
 #include "coordinator/environment.hpp"
 #include "coordinator/https_transport.hpp"
+#include "coordinator/retry_after.hpp"
+#include "coordinator/transport_messages.hpp"
 
 namespace pelorin {
 namespace {
@@ -26,7 +28,8 @@ using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlDeleter>;
 using CurlList = std::unique_ptr<curl_slist, CurlDeleter>;
 
-[[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
+[[noreturn]] void fail(HttpsFailure kind, const std::string& message) { throw HttpsError(kind, message); }
+[[noreturn]] void fail_setup(const std::string& message) { fail(HttpsFailure::setup, message); }
 
 // What one transfer has seen; read by the callbacks, which run on this thread inside
 // curl_easy_perform.
@@ -36,6 +39,7 @@ struct Transfer {
     bool connected = false;
     bool upload_done = false;
     bool timed_out = false;
+    bool too_large = false;  // the body went past kMaxReplyBytes
     curl_off_t uploaded = -1;
     Clock::time_point last_progress;
     std::chrono::milliseconds send_limit{};
@@ -44,6 +48,10 @@ struct Transfer {
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
+    if (size * count > kMaxReplyBytes - t->body.size()) {
+        t->too_large = true;
+        return 0;
+    }
     try {
         t->body.append(data, size * count);
     } catch (...) {
@@ -90,19 +98,19 @@ void global_init() {
     static std::once_flag once;
     static CURLcode result = CURLE_OK;
     std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-    if (result != CURLE_OK) fail(std::string("Could not initialize HTTPS: ") + curl_easy_strerror(result));
+    if (result != CURLE_OK) fail_setup(std::string("Could not initialize HTTPS: ") + curl_easy_strerror(result));
 }
 
 // Every option is set through this; a refusal means the request cannot be built as asked.
 template <typename Value>
 void set(CURL* h, CURLoption option, Value value) {
     const CURLcode rc = curl_easy_setopt(h, option, value);
-    if (rc != CURLE_OK) fail(std::string("Could not create HTTPS request: ") + curl_easy_strerror(rc));
+    if (rc != CURLE_OK) fail_setup(std::string("Could not create HTTPS request: ") + curl_easy_strerror(rc));
 }
 
 CurlUrl build_url(const CoordinatorAddress& address, std::string_view path) {
     CurlUrl url(curl_url());
-    if (!url) fail("Could not create HTTPS request: out of memory");
+    if (!url) fail_setup("Could not create HTTPS request: out of memory");
     const std::string host_port = address.host + ":" + std::to_string(address.port);
     // An IPv6 literal stands in brackets in a URL.
     const std::string host =
@@ -111,9 +119,9 @@ CurlUrl build_url(const CoordinatorAddress& address, std::string_view path) {
     CURLUcode rc = curl_url_set(url.get(), CURLUPART_SCHEME, "https", 0);
     if (rc == CURLUE_OK) rc = curl_url_set(url.get(), CURLUPART_HOST, host.c_str(), 0);
     if (rc == CURLUE_OK) rc = curl_url_set(url.get(), CURLUPART_PORT, std::to_string(address.port).c_str(), 0);
-    if (rc != CURLUE_OK) fail("Could not open " + host_port + ": " + curl_url_strerror(rc));
+    if (rc != CURLUE_OK) fail_setup("Could not open " + host_port + ": " + curl_url_strerror(rc));
     rc = curl_url_set(url.get(), CURLUPART_PATH, std::string(path).c_str(), 0);
-    if (rc != CURLUE_OK) fail(std::string("Could not create HTTPS request: ") + curl_url_strerror(rc));
+    if (rc != CURLUE_OK) fail_setup(std::string("Could not create HTTPS request: ") + curl_url_strerror(rc));
     return url;
 }
 
@@ -121,7 +129,7 @@ CurlList build_headers(std::string_view token) {
     // A line break in the token would start a header of its own.
     for (char c : token) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            fail("Could not create HTTPS request: the bearer token holds a control character");
+            fail_setup("Could not create HTTPS request: the bearer token holds a control character");
         }
     }
     std::string lines[4] = {"Content-Type: application/json", "Accept: application/json",
@@ -132,7 +140,7 @@ CurlList build_headers(std::string_view token) {
     for (const std::string& line : lines) {
         if (line.empty()) continue;
         curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-        if (grown == nullptr) fail("Could not create HTTPS request: out of memory");
+        if (grown == nullptr) fail_setup("Could not create HTTPS request: out of memory");
         list.release();
         list.reset(grown);
     }
@@ -159,7 +167,7 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
 
     global_init();
     CurlHandle curl(curl_easy_init());
-    if (!curl) fail("Could not initialize HTTPS: libcurl could not create a transfer");
+    if (!curl) fail_setup("Could not initialize HTTPS: libcurl could not create a transfer");
     CURL* h = curl.get();
 
     CurlUrl url = build_url(address, path);
@@ -193,6 +201,10 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
     if (const auto ca_file = environment_variable("SSL_CERT_FILE")) set(h, CURLOPT_CAINFO, ca_file->c_str());
     // libcurl's connect phase covers the name lookup, the TCP connection and the TLS handshake.
     set(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>((timeouts.resolve + timeouts.connect + timeouts.send).count()));
+    set(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts.total.count()));
+    // A Content-Length over the cap is refused before the body is read; a body without one
+    // is cut by on_body as soon as it passes the cap.
+    set(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxReplyBytes));
     set(h, CURLOPT_WRITEFUNCTION, on_body);
     set(h, CURLOPT_WRITEDATA, &transfer);
     set(h, CURLOPT_HEADERFUNCTION, on_header);
@@ -203,30 +215,46 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
     set(h, CURLOPT_XFERINFODATA, &transfer);
     set(h, CURLOPT_NOPROGRESS, 0L);
 
+    const Clock::time_point started = Clock::now();
     const CURLcode rc = curl_easy_perform(h);
     if (transfer.error) std::rethrow_exception(transfer.error);
 
+    if (rc == CURLE_FILESIZE_EXCEEDED || transfer.too_large) {
+        fail(HttpsFailure::too_large, reply_too_large_text(address.host));
+    }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (rc != CURLE_OK) {
         std::string detail;
-        if (transfer.timed_out) {
+        if (rc == CURLE_OPERATION_TIMEDOUT && Clock::now() - started >= timeouts.total) {
+            detail = deadline_text(timeouts.total);
+        } else if (transfer.timed_out) {
             const auto limit = transfer.upload_done ? timeouts.receive : timeouts.send;
             detail = "Operation timed out after " + std::to_string(limit.count()) +
                      " milliseconds with no data " + (transfer.upload_done ? "received" : "sent");
         } else {
             detail = error_text[0] != '\0' ? error_text : curl_easy_strerror(rc);
         }
+        // A CA file that cannot be read trusts nothing, so it is a trust failure as well.
+        const HttpsFailure kind = rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE
+                                      ? HttpsFailure::untrusted
+                                      : HttpsFailure::network;
         // Until the connection to the coordinator stands (through any proxy tunnel, TLS
         // included) and the request is out, nothing was sent. After that every failure,
         // a reply cut off in its body included, is no response: part of a reply is not acted on.
         const bool request_sent =
             transfer.connected && rc != CURLE_SEND_ERROR && !(transfer.timed_out && !transfer.upload_done);
-        if (request_sent) fail("No HTTPS response from " + address.host + ": " + detail);
-        fail("Could not send HTTPS request to " + address.host + ": " + detail);
+        if (request_sent) fail(kind, "No HTTPS response from " + address.host + ": " + detail);
+        fail(kind, "Could not send HTTPS request to " + address.host + ": " + detail);
     }
     if (status < 200 || status > 299) {
-        fail("Coordinator error " + std::to_string(status) + ": " + transfer.body);
+        std::optional<std::chrono::seconds> retry_after;
+        curl_header* header = nullptr;
+        if (curl_easy_header(h, "Retry-After", 0, CURLH_HEADER, -1, &header) == CURLHE_OK) {
+            retry_after = parse_retry_after(header->value, std::chrono::system_clock::now());
+        }
+        throw HttpsError(HttpsFailure::status, status_error_text(static_cast<std::uint32_t>(status), transfer.body),
+                         static_cast<std::uint32_t>(status), retry_after);
     }
     return HttpsResponse{static_cast<std::uint32_t>(status), std::move(transfer.body)};
 }

@@ -30,9 +30,10 @@ void require_reachable_difficulty(std::uint64_t difficulty_bits) {
     }
 }
 
-std::uint64_t solve_challenge(std::string_view nonce, std::uint64_t difficulty_bits) {
+std::uint64_t solve_challenge(std::string_view nonce, std::uint64_t difficulty_bits, std::stop_token stop) {
     require_reachable_difficulty(difficulty_bits);
     for (std::uint64_t counter = 0;; ++counter) {
+        if (counter % kStopCheckCounters == 0 && stop.stop_requested()) throw std::runtime_error("Stopped");
         if (leading_zero_bits(sha256_hex(proof_candidate(nonce, counter))) >= difficulty_bits) return counter;
     }
 }

@@ -18,7 +18,7 @@ constexpr std::uint64_t kDefaultDifficultyBits = 18;
 
 WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build_hash,
                                const std::string& hardware_hash,
-                               const std::function<void(const std::string&)>& post_status) {
+                               const std::function<void(const std::string&)>& post_status, std::stop_token stop) {
     const HttpsResponse challenge = https_request("GET", "/api/v1/register/challenge", "", "");
     const std::string nonce = json_string_field(challenge.body, "nonce", "");
     const std::string challenge_id = json_string_field(challenge.body, "challenge_id", "");
@@ -27,7 +27,7 @@ WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build
     require_reachable_difficulty(difficulty);
 
     post_status("Registering public worker...\r\nSolving short anti-abuse challenge.");
-    const std::uint64_t solution = solve_challenge(nonce, difficulty);
+    const std::uint64_t solution = solve_challenge(nonce, difficulty, stop);
 
     const std::string body = "{\"challenge_id\":\"" + challenge_id + "\",\"solution\":\"" + std::to_string(solution) +
                              "\",\"nickname\":\"Anonymous\",\"client_id\":\"" + identity.client_id +

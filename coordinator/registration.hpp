@@ -1,6 +1,7 @@
 #pragma once
 // Registration: fetch a challenge, solve its proof of work, register, store the identity.
 #include <functional>
+#include <stop_token>
 #include <string>
 
 #include "coordinator/identity.hpp"
@@ -8,12 +9,13 @@
 namespace pelorin {
 
 // Returns `identity` with worker_id and token filled, after storing it in identity.bin.
-// `post_status` receives the status text shown while the challenge is solved. Throws the
-// transport's errors, "Registration response was incomplete", the refusal of a challenge
-// beyond 256 bits or of an unusable challenge_id, worker_id or token, and "Could not protect
-// worker token"; after any failure nothing has been stored.
+// `post_status` receives the status text shown while the challenge is solved; a request on
+// `stop` ends that search with "Stopped". Throws the transport's errors, "Registration
+// response was incomplete", the refusal of a challenge beyond 256 bits or of an unusable
+// challenge_id, worker_id or token, and "Could not protect worker token"; after any failure
+// nothing has been stored.
 WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build_hash,
                                const std::string& hardware_hash,
-                               const std::function<void(const std::string&)>& post_status);
+                               const std::function<void(const std::string&)>& post_status, std::stop_token stop);
 
 }  // namespace pelorin

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
+# Installs the Debian packages the build and the tests need, when any is missing. The Debian
+# package's own tools: dpkg-shlibdeps (dpkg-dev) and file for its Depends, systemd-analyze
+# (systemd) and groff for the checks of its unit and manual page.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  dpkg-dev file systemd groff-base
 )
 # The Windows build: the MinGW-w64 cross compiler, NSIS for the installer, Wine to run its
 # tests, and an X server with screenshots for the window (Wine's own fonts draw its caption

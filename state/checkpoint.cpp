@@ -1,5 +1,6 @@
 #include "state/checkpoint.hpp"
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -73,15 +74,30 @@ void save_checkpoint(const Checkpoint& cp) {
     if (!replace_file(temp_path, final_path)) throw std::runtime_error("Could not commit local checkpoint");
 }
 
-std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
-                                          const std::string& end) {
+namespace {
+
+std::optional<std::string> read_checkpoint_file() {
     std::ifstream in(checkpoint_path(), std::ios::binary);
     if (!in) return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
-    if (json_string_field(text, "lease_id", "") != lease_id) return std::nullopt;
+bool sound_seconds(double value) { return std::isfinite(value) && value >= 0.0; }
+
+}  // namespace
+
+std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
+                                               const std::string& begin, const std::string& end,
+                                               const std::optional<ResumeMatch>& other_lease) {
     if (json_string_field(text, "begin", "") != begin) return std::nullopt;
     if (json_string_field(text, "end", "") != end) return std::nullopt;
+    if (json_string_field(text, "lease_id", "") != lease_id) {
+        // The same range under a new lease: the work done is the same work if the backend and
+        // its proof table are.
+        if (!other_lease || json_string_field(text, "backend", "") != other_lease->backend ||
+            json_string_field(text, "proof_hash", "") != other_lease->proof_hash)
+            return std::nullopt;
+    }
 
     Checkpoint cp;
     cp.lease_id = lease_id;
@@ -113,10 +129,29 @@ std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std
     r.valid = json_bool_field(text, "valid", true);
     r.message = stored_text(text, "message");
 
+    // "nan" or "inf" would go out as a bare word in the result JSON, which no reader accepts:
+    // the coordinator would refuse the unit on every restart until the lease ran out.
+    if (!sound_seconds(r.elapsed_seconds) || !sound_seconds(r.kernel_seconds) || !sound_seconds(r.transfer_seconds))
+        return std::nullopt;
+
     const EndBound bound = parse_end_bound(end);
     const std::uint64_t length = unit_size(UnitRange{parse_u128(begin), bound.value, bound.end_is_2_128});
     if (cp.offset > length) return std::nullopt;
     return cp;
+}
+
+std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
+                                          const std::string& end, const std::optional<ResumeMatch>& other_lease) {
+    const auto text = read_checkpoint_file();
+    if (!text) return std::nullopt;
+    return checkpoint_from_text(*text, lease_id, begin, end, other_lease);
+}
+
+std::optional<Checkpoint> load_stored_checkpoint() {
+    const auto text = read_checkpoint_file();
+    if (!text) return std::nullopt;
+    return checkpoint_from_text(*text, json_string_field(*text, "lease_id", ""), json_string_field(*text, "begin", ""),
+                                json_string_field(*text, "end", ""));
 }
 
 void delete_checkpoint() {

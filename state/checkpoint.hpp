@@ -1,6 +1,7 @@
 #pragma once
 // The checkpoint of the unit in progress: checkpoint.json in the data folder, replaced whole
-// after every chunk and accepted on load only for the same lease, begin and end.
+// after every chunk and accepted on load for the same lease, begin and end, or for the same
+// range and backend under another lease id.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,11 +25,31 @@ std::string checkpoint_text(const Checkpoint& cp);
 // checkpoint"; the previous checkpoint.json is then unchanged.
 void save_checkpoint(const Checkpoint& cp);
 
+// What a checkpoint written under another lease id must match to be resumed: the backend that
+// goes on with the unit and the proof hash that backend produces.
+struct ResumeMatch {
+    std::string backend;
+    std::string proof_hash;
+};
+
 // Absent when there is no readable checkpoint of this lease, begin and end, or its offset
-// lies beyond the lease. A malformed member throws (the parse errors of counters, numbers and
-// times, the range errors of the bounds, an unusable text); the file is never changed.
+// lies beyond the lease, or one of its times is not a finite number >= 0. With `other_lease`,
+// a checkpoint of another lease id is accepted too when its begin, end, backend and proof
+// hash match; it comes back under the lease id in hand. A malformed member throws (the parse
+// errors of counters, numbers and times, the range errors of the bounds, an unusable text);
+// the file is never changed.
 std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
-                                          const std::string& end);
+                                          const std::string& end,
+                                          const std::optional<ResumeMatch>& other_lease = std::nullopt);
+
+// The same decision on the file's text.
+std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
+                                               const std::string& begin, const std::string& end,
+                                               const std::optional<ResumeMatch>& other_lease = std::nullopt);
+
+// Whatever checkpoint is stored, under its own lease (for a report of the worker's state);
+// absent when there is none or it would not be accepted for its own lease.
+std::optional<Checkpoint> load_stored_checkpoint();
 
 // Removes checkpoint.json; any failure is ignored.
 void delete_checkpoint();

@@ -15,6 +15,16 @@ const char* environment_value(const char* name) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> service_state_folder() {
+    const char* value = environment_value("STATE_DIRECTORY");
+    if (value == nullptr) return std::nullopt;
+    const std::string all = value;
+    const std::string first = all.substr(0, all.find(':'));
+    // systemd always gives absolute paths; anything else is not its.
+    if (first.empty() || first[0] != '/') return std::nullopt;
+    return std::filesystem::path(first);
+}
+
 std::filesystem::path data_folder_base() {
     if (const char* local = environment_value("LOCALAPPDATA")) return local;
     // The XDG rules ignore a relative XDG_DATA_HOME.

@@ -25,6 +25,9 @@ std::wstring environment_value(const wchar_t* name) {
 
 }  // namespace
 
+// Services on Windows have no counterpart of systemd's STATE_DIRECTORY.
+std::optional<std::filesystem::path> service_state_folder() { return std::nullopt; }
+
 std::filesystem::path data_folder_base() {
     const std::wstring local = environment_value(L"LOCALAPPDATA");
     if (!local.empty()) return std::filesystem::path(local);

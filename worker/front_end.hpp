@@ -3,9 +3,19 @@
 // status sink, the work-profile query, and the two flags the user's controls set. The stop
 // request travels separately as a std::stop_token.
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace pelorin {
+
+// Where the unit in progress stands.
+struct UnitPosition {
+    std::string begin;  // the unit's range as decimal texts, end exclusive
+    std::string end;
+    std::uint64_t offset = 0;  // starts verified and checkpointed
+    std::uint64_t count = 0;   // starts in the unit
+};
 
 class FrontEnd {
 public:
@@ -14,6 +24,15 @@ public:
     virtual void post_status(std::string text) = 0;
     // Index of the chosen work profile: 0 balanced, 1 maximum, anything else quiet.
     virtual int selected_profile() = 0;
+
+    // Moments the window's panel does not show (its texts are fixed), for front ends that say
+    // more, such as a terminal or a journal. By default they show nothing.
+    // A pause took hold between two chunks of a unit, and later let go.
+    virtual void unit_paused(const UnitPosition&) {}
+    virtual void unit_resumed(const UnitPosition&) {}
+    // The run ends on a stop request: `unit` is where the unit in progress stands, its
+    // checkpoint saved; absent when no unit was in progress.
+    virtual void run_stopped(const std::optional<UnitPosition>&) {}
 
     std::atomic<bool> paused{false};   // set and cleared by the user; read between chunks
     std::atomic<bool> running{false};  // set by Start; the run clears it when it fails

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "coordinator/coordinator_api.hpp"
+#include "coordinator/https_transport.hpp"
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
 #include "wideint/decimal.hpp"
@@ -34,6 +35,18 @@ double seconds_between(Clock::time_point a, Clock::time_point b) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count()) / 1e9;
 }
 
+// Heartbeat and complete name the lease: a 404 or 409 there means the coordinator no longer
+// holds it for this worker, a fault that leasing again mends.
+template <typename Exchange>
+auto on_lease(Exchange exchange) {
+    try {
+        return exchange();
+    } catch (const HttpsError& e) {
+        if (e.failure() == HttpsFailure::status && (e.status() == 404 || e.status() == 409)) throw LeaseLost(e.what());
+        throw;
+    }
+}
+
 }  // namespace
 
 std::uint64_t chunk_size_for(double starts_per_second) {
@@ -52,13 +65,30 @@ double duty_cycle(int profile) {
     }
 }
 
+std::chrono::nanoseconds duty_rest(int profile, std::chrono::nanoseconds busy) {
+    const double f = duty_cycle(profile);
+    if (f >= 1.0) return std::chrono::nanoseconds(0);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>((1.0 / f - 1.0) * (static_cast<double>(busy.count()) / 1e9)));
+}
+
 void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& token, const BackendChoice& choice,
                      std::uint64_t& units_completed, const LeaseCycleTiming& timing) {
     const std::string& backend = choice.options.name;
+    const auto rest = [&](std::chrono::nanoseconds duration) {
+        if (timing.duty_sleep) timing.duty_sleep(stop, duration);
+        else sleep_unless_stopped(stop, duration);
+    };
     for (;;) {
-        if (stop.stop_requested()) return;
+        if (stop.stop_requested()) {
+            fe.run_stopped(std::nullopt);
+            return;
+        }
         while (fe.paused.load()) {
-            if (stop.stop_requested()) return;
+            if (stop.stop_requested()) {
+                fe.run_stopped(std::nullopt);
+                return;
+            }
             fe.post_status(kPausedText);
             sleep_unless_stopped(stop, timing.pause_poll);
         }
@@ -81,27 +111,32 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         unit.begin = u128_to_decimal(range.begin);
         unit.end = end_to_decimal(range.end, range.end_is_2_128);
         std::uint64_t offset = 0;
-        if (auto cp = load_checkpoint(lease.lease_id, lease.begin, lease.end)) {
+        if (auto cp = load_checkpoint(lease.lease_id, lease.begin, lease.end, ResumeMatch{backend, choice.proof_hash})) {
             offset = cp->offset;
             unit = std::move(cp->result);
             fe.post_status(resuming_text(offset, count));
         }
+        const auto position = [&] { return UnitPosition{unit.begin, unit.end, offset, count}; };
 
         auto last_heartbeat = Clock::now();
         const auto unit_start = last_heartbeat;
         auto heartbeat_if_due = [&] {
             if (Clock::now() - last_heartbeat >= timing.heartbeat_interval) {
-                send_heartbeat(token, lease.lease_id, offset);
+                on_lease([&] { send_heartbeat(token, lease.lease_id, offset); });
                 last_heartbeat = Clock::now();
             }
         };
         while (offset < count) {
             if (stop.stop_requested()) break;
-            while (fe.paused.load() && !stop.stop_requested()) {
-                heartbeat_if_due();
-                sleep_unless_stopped(stop, timing.pause_poll);
+            if (fe.paused.load()) {
+                fe.unit_paused(position());
+                while (fe.paused.load() && !stop.stop_requested()) {
+                    heartbeat_if_due();
+                    sleep_unless_stopped(stop, timing.pause_poll);
+                }
+                if (stop.stop_requested()) break;
+                fe.unit_resumed(position());
             }
-            if (stop.stop_requested()) break;
             const std::uint64_t n = std::min(count - offset, chunk);
             UnitRange piece;
             piece.begin = add_u64(range.begin, offset);
@@ -120,15 +155,15 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
                                          units_completed,
                                          static_cast<double>(count - offset) / std::max(1.0, rate)));
             heartbeat_if_due();
-            const double f = duty_cycle(fe.selected_profile());
-            if (f < 1.0) {
-                const double busy = seconds_between(chunk_start, Clock::now());
-                sleep_unless_stopped(stop, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                               std::chrono::duration<double>((1.0 / f - 1.0) * busy)));
-            }
+            // The busy time includes the checkpoint, the status text and any heartbeat.
+            const int profile = fe.selected_profile();
+            if (const auto pause = duty_rest(profile, Clock::now() - chunk_start); pause.count() > 0) rest(pause);
         }
-        if (stop.stop_requested()) return;
-        const std::string audit = complete_lease(token, lease.lease_id, result_json(unit));
+        if (stop.stop_requested()) {
+            fe.run_stopped(position());  // the unit stays leased; its checkpoint stays on disk
+            return;
+        }
+        const std::string audit = on_lease([&] { return complete_lease(token, lease.lease_id, result_json(unit)); });
         delete_checkpoint();
         ++units_completed;
         fe.post_status(unit_accepted_text(audit));

@@ -3,6 +3,8 @@
 // a checkpoint after each, keep the lease alive, complete it; until a stop or the campaign's end.
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 
@@ -16,6 +18,16 @@ struct LeaseCycleTiming {
     std::chrono::nanoseconds heartbeat_interval = std::chrono::seconds(20);
     // How often a paused worker looks at its flags again.
     std::chrono::nanoseconds pause_poll = std::chrono::milliseconds(100);
+    // The work profile's rest after a chunk; a stop cuts it short. Tests watch it here.
+    std::function<void(const std::stop_token&, std::chrono::nanoseconds)> duty_sleep;
+};
+
+// A heartbeat or complete answered that the coordinator no longer knows the lease (404) or
+// that it expired (409). The message is the transport's. The checkpoint stays: the unit comes
+// back under a new lease and resumes from it.
+class LeaseLost : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Starts per chunk: about 0.75 s of work at the measured rate, within [2^20, 2^34].
@@ -24,8 +36,13 @@ std::uint64_t chunk_size_for(double starts_per_second);
 // Share of time spent working for a profile index: 0.85, 1.0, or 0.5 for any other index.
 double duty_cycle(int profile);
 
+// The rest after a chunk that took `busy`, so that work takes the profile's share of the time.
+std::chrono::nanoseconds duty_rest(int profile, std::chrono::nanoseconds busy);
+
 // Returns on a stop request or when the coordinator reports the campaign complete; every
-// failure propagates.
+// failure propagates. A checkpoint of another lease is resumed when its range, backend and
+// proof hash are those of the lease and backend in hand: a unit's result never depends on the
+// lease id, so an expired lease handed out again loses no work.
 void run_lease_cycle(std::stop_token stop, FrontEnd& front_end, const std::string& token,
                      const BackendChoice& choice, std::uint64_t& units_completed,
                      const LeaseCycleTiming& timing = {});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "wideint/decimal.hpp"
 
@@ -73,6 +74,36 @@ std::string unit_accepted_text(const std::string& audit) {
 
 std::string stopped_text(const std::string& message) {
     return "STOPPED\r\n\r\n" + message + "\r\n\r\nPress Start to retry.";
+}
+
+std::string token_refused_text(const std::string& message) {
+    return "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again.";
+}
+
+std::string wait_text(std::chrono::nanoseconds wait) {
+    const double seconds = static_cast<double>(wait.count()) / 1e9;
+    if (seconds < 9.95) return fixed(seconds, 1) + " s";
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    if (whole < 120) return std::to_string(whole) + " s";
+    const long long minutes = whole / 60, rest = whole % 60;
+    std::string text = std::to_string(minutes) + " min";
+    if (rest != 0) text.append(" ").append(std::to_string(rest)).append(" s");
+    return text;
+}
+
+std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,
+                       std::chrono::system_clock::time_point next_try) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(next_try);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &t);
+#else
+    gmtime_r(&t, &utc);
+#endif
+    char clock[16];
+    std::strftime(clock, sizeof clock, "%H:%M:%S", &utc);
+    return "WAITING TO RETRY\r\n\r\n" + message + "\r\n\r\nNext try in " + wait_text(wait) + ", at " + clock +
+           " UTC.";
 }
 
 }  // namespace pelorin

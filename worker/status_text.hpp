@@ -1,6 +1,7 @@
 #pragma once
 // Every text the worker shows in its status panel: one vocabulary, CR LF line breaks and the
 // middle dot U+00B7 (UTF-8 C2 B7).
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -25,5 +26,17 @@ std::string optimization_complete_text(const std::string& backend, double starts
 std::string resuming_text(std::uint64_t offset, std::uint64_t count);
 std::string unit_accepted_text(const std::string& audit);
 std::string stopped_text(const std::string& message);
+
+// A fault that waiting can fix, and when the next try comes (a service's run only):
+// "WAITING TO RETRY\r\n\r\n" + message + "\r\n\r\nNext try in 32 s, at 14:05:09 UTC."
+std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,
+                       std::chrono::system_clock::time_point next_try);
+
+// The token was refused and the worker registers again (a service's run only):
+// "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again."
+std::string token_refused_text(const std::string& message);
+
+// A wait as people read it: "2.5 s", "32 s", "4 min 16 s", "30 min".
+std::string wait_text(std::chrono::nanoseconds wait);
 
 }  // namespace pelorin

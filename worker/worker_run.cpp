@@ -1,48 +1,153 @@
 #include "worker/worker_run.hpp"
 
+#include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <random>
 
 #include "coordinator/coordinator_api.hpp"
-#include "coordinator/environment.hpp"
-#include "coordinator/identity.hpp"
 #include "coordinator/module_path.hpp"
 #include "coordinator/registration.hpp"
 #include "coordinator/sha256.hpp"
-#include "engine/select_backend.hpp"
 #include "gpu/cuda_backend.hpp"
 #include "gpu/run_backend.hpp"
+#include "state/checkpoint.hpp"
+#include "wideint/decimal.hpp"
+#include "wideint/text_forms.hpp"
+#include "wideint/unit_range.hpp"
+#include "worker/hardware_text.hpp"
 #include "worker/status_text.hpp"
 
 namespace pelorin {
+namespace {
 
-std::string hardware_text() {
-    const auto processor = environment_variable("PROCESSOR_IDENTIFIER");
-    return (processor ? *processor : std::string("CPU")) + cuda_device_description();
+// True when the whole wait passed; false when a stop cut it short.
+bool wait_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    return !wake.wait_for(lock, stop, duration, [&] { return stop.stop_requested(); });
+}
+
+// A reply body may echo what it was sent; the token must not reach a screen or a journal.
+std::string without_token(std::string text, const std::string& token) {
+    if (token.empty()) return text;
+    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + 7))
+        text.replace(at, token.size(), "<token>");
+    return text;
+}
+
+// Where the checkpointed unit stands, for the closing line of a stop that came outside the
+// lease cycle (during start-up, an exchange or a wait).
+std::optional<UnitPosition> checkpointed_unit() {
+    try {
+        const auto cp = load_stored_checkpoint();
+        if (!cp) return std::nullopt;
+        const EndBound end = parse_end_bound(cp->end);
+        const UnitRange range{parse_u128(cp->begin), end.value, end.end_is_2_128};
+        return UnitPosition{u128_to_decimal(range.begin), end_to_decimal(range.end, range.end_is_2_128), cp->offset,
+                            unit_size(range)};
+    } catch (const std::exception&) {
+        return std::nullopt;  // an unreadable checkpoint is reported by the next run that leases its unit
+    }
+}
+
+}  // namespace
+
+RunStart start_run(std::stop_token stop, FrontEnd& fe) {
+    RunStart s;
+    s.build_hash = sha256_file_hex(module_path());
+    s.hardware_hash = sha256_hex(hardware_text());
+    s.identity = load_identity();
+
+    SelectionHooks hooks;
+    hooks.cuda_available = [] { return cuda_available(); };
+    hooks.run_backend = run_backend;
+    hooks.post_status = [&fe](const std::string& text) { fe.post_status(text); };
+    s.choice = select_backend(stop, hooks);
+    fe.post_status(optimization_complete_text(s.choice.options.name, s.choice.starts_per_second));
+    return s;
+}
+
+void serve_coordinator(std::stop_token stop, FrontEnd& fe, RunStart& s, std::uint64_t& units_completed,
+                       const LeaseCycleTiming& timing) {
+    check_secure_connection();
+    fe.post_status(kConnectedText);
+    if (s.identity.token.empty()) {
+        s.identity = register_worker(s.identity, s.build_hash, s.hardware_hash,
+                                     [&fe](const std::string& text) { fe.post_status(text); }, stop);
+    }
+    report_benchmark(s.identity.token, s.build_hash, s.choice.options.name, s.choice.starts_per_second);
+    run_lease_cycle(stop, fe, s.identity.token, s.choice, units_completed, timing);
 }
 
 void worker_run(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timing) {
     try {
-        const std::string build_hash = sha256_file_hex(module_path());
-        const std::string hardware_hash = sha256_hex(hardware_text());
-        WorkerIdentity identity = load_identity();
-
-        SelectionHooks hooks;
-        hooks.cuda_available = [] { return cuda_available(); };
-        hooks.run_backend = run_backend;
-        hooks.post_status = [&fe](const std::string& text) { fe.post_status(text); };
-        const BackendChoice choice = select_backend(stop, hooks);
-        fe.post_status(optimization_complete_text(choice.options.name, choice.starts_per_second));
-
-        check_secure_connection();
-        fe.post_status(kConnectedText);
-        if (identity.token.empty()) identity = register_worker(identity, build_hash, hardware_hash, hooks.post_status);
-        report_benchmark(identity.token, build_hash, choice.options.name, choice.starts_per_second);
-
+        RunStart start = start_run(stop, fe);
         std::uint64_t units_completed = 0;
-        run_lease_cycle(stop, fe, identity.token, choice, units_completed, timing);
+        serve_coordinator(stop, fe, start, units_completed, timing);
     } catch (const std::exception& e) {
         fe.post_status(stopped_text(e.what()));
         fe.running = false;
+    }
+}
+
+RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timing,
+                             const RetryTiming& retry) {
+    RunStart start;
+    const auto failed = [&](const std::exception& e) {
+        // A stop during start-up or registration ends those with an error too: it is a stop.
+        if (stop.stop_requested()) {
+            fe.run_stopped(checkpointed_unit());
+            return RunEnd::stopped;
+        }
+        std::string message = e.what();
+        if (const std::string advice = what_to_do(e); !advice.empty()) message += "\r\n" + advice;
+        fe.post_status(stopped_text(without_token(message, start.identity.token)));
+        fe.running = false;
+        return RunEnd::failed;
+    };
+    try {
+        start = start_run(stop, fe);
+    } catch (const std::exception& e) {
+        return failed(e);
+    }
+    Backoff backoff(retry, std::random_device{}());
+    std::uint64_t units_completed = 0;
+    std::uint64_t units_at_last_fault = 0;
+    bool registered_again = false;
+    for (;;) {
+        try {
+            serve_coordinator(stop, fe, start, units_completed, timing);
+            return stop.stop_requested() ? RunEnd::stopped : RunEnd::complete;
+        } catch (const std::exception& e) {
+            if (stop.stop_requested()) return failed(e);
+            if (units_completed != units_at_last_fault) {
+                // Work went through since the last fault: start the waits and the one
+                // registration anew.
+                backoff.reset();
+                registered_again = false;
+            }
+            units_at_last_fault = units_completed;
+            if (token_refused(e) && !start.identity.token.empty() && !registered_again) {
+                // A registration whose reply came too late is processed after its retry, and
+                // the later token replaces the one stored: registering again (same client id,
+                // same worker) mends it. Once; a second refusal stops the run.
+                registered_again = true;
+                fe.post_status(token_refused_text(without_token(e.what(), start.identity.token)));
+                start.identity.token.clear();
+                continue;
+            }
+            if (!waiting_can_help(e)) return failed(e);
+            const auto wait = backoff.next(requested_delay(e));
+            fe.post_status(retry_text(without_token(e.what(), start.identity.token), wait,
+                                      std::chrono::system_clock::now() + wait));
+            if (!wait_unless_stopped(stop, wait)) {
+                fe.run_stopped(checkpointed_unit());
+                return RunEnd::stopped;
+            }
+        }
     }
 }
 

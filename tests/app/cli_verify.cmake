@@ -1,8 +1,10 @@
 cmake_policy(SET CMP0054 NEW)
-# Runs `pelorin-worker verify` (through EMULATOR when set) on a table of command lines and
-# checks the exit status and the text on standard output or standard error.
+# Runs `pelorin-worker` (through EMULATOR when set) on a table of command lines, `verify`'s
+# above all, and checks the exit status and the text on standard output or standard error.
 # Each case: expected status | stream (out or err) | expected text (regex) | arguments...
+string(REPLACE "." "\\." version "${VERSION}")
 set(cases
+  "0|out|^pelorin-worker ${version}$|--version"
   "0|out|^\\{\"format\":\"pelorin-result-v2\",\"mode\":\"verify\",\"backend\":\"record-recursive\",\"begin\":\"1\",\"end\":\"101\",\"checked\":\"100\",\"candidates\":\"3\",\"survivors_evaluated\":\"3\",\"steps\":\"257\",\"overflow_starts\":\"0\",\"checksum_sum\":16331734661743614451,\"checksum_xor\":13890576623742591641,\"proof_exclusions\":\"97\",\"frontier_nodes\":\"0\",\"u64_completions\":\"3\",\"u128_completions\":\"0\",\"u256_completions\":\"0\",\"bigint_completions\":\"0\",\"proof_hash\":\"c1ef0c13ddffe84f90e9f8badb88525f82f9bed819a1e9533e40f96ce91e94b9\",\"accounting\":\"per-start\",\"elapsed_seconds\":[0-9.e-]+,\"kernel_seconds\":0,\"transfer_seconds\":0,\"valid\":true,\"message\":\"\"\\}$|verify|--backend|record-recursive|--begin|1|--end|101"
   "0|out|\"end\":\"340282366920938463463374607431768211456\"|verify|--backend|ctz|--begin|340282366920938463463374607431768211 451|--end|0X100000000000000000000000000000000"
   "0|out|\"checked\":\"5\"|verify|--backend|scalar|--begin|0xffffffffffffffffffffffffffffffFB|--end|2^128"

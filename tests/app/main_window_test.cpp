@@ -235,9 +235,10 @@ TEST(MainWindow, StatusTextsAndProfileFromTheWorkerThread) {
         }
     });
     main.create(SW_SHOWNORMAL);
-    // CR LF line breaks and the middle dot, as the progress text has them.
-    posted = "WORKING \xC2\xB7 cpu-sieve\r\n\r\nCurrent unit  42.17%";
-    const std::wstring shown = L"WORKING \u00B7 cpu-sieve\r\n\r\nCurrent unit  42.17%";
+    // CR LF line breaks and the middle dot, as the progress text has them; a control
+    // character from outside (an error body, an audit text) is replaced.
+    posted = "WORKING \xC2\xB7 cpu-sieve\r\n\r\nCurrent unit  42.17%\x1b[2J\x07";
+    const std::wstring shown = L"WORKING \u00B7 cpu-sieve\r\n\r\nCurrent unit  42.17%\uFFFD[2J\uFFFD";
     click(main.start_button());
     ASSERT_TRUE(pump_until([&] { return text_of(main.status_panel()) == shown; })) << narrow(text_of(main.status_panel()));
 

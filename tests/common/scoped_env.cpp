@@ -25,7 +25,7 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-TempDataFolder::TempDataFolder() : env_("LOCALAPPDATA", utf8_of(dir_.path())) {}
+TempDataFolder::TempDataFolder() : env_("LOCALAPPDATA", utf8_of(dir_.path())), state_("STATE_DIRECTORY", std::nullopt) {}
 
 std::string utf8_of(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();

@@ -38,7 +38,8 @@ private:
     std::filesystem::path path_;
 };
 
-// A temporary folder set as LOCALAPPDATA, so the data folder is <temp>/PelorinWorker.
+// A temporary folder set as LOCALAPPDATA, so the data folder is <temp>/PelorinWorker (a
+// service's STATE_DIRECTORY, which would come first, is unset).
 class TempDataFolder {
 public:
     TempDataFolder();
@@ -48,6 +49,7 @@ public:
 private:
     TempDir dir_;
     ScopedEnv env_;
+    ScopedEnv state_;
 };
 
 // A path as UTF-8 text, and back.

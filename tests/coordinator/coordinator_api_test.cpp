@@ -2,11 +2,15 @@
 // coordinator on loopback.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "closed_port.hpp"
@@ -17,12 +21,14 @@
 #include "coordinator/identity.hpp"
 #include "loopback_coordinator.hpp"
 #include "state/unit_result.hpp"
+#include "transport_cases.hpp"
 
 namespace pelorin {
 namespace {
 
 namespace fs = std::filesystem;
 using test::error_of;
+using test::https_failure_of;
 using test::ScopedEnv;
 
 const std::string kBuildHash(64, 'b');
@@ -79,7 +85,10 @@ TEST_F(ConnectionCheck, BothRoutesFailingNamesBoth) {
     test::ConnectProxy proxy({});  // refuses every tunnel
     ScopedEnv via_proxy("https_proxy", proxy.url());
     set_coordinator({"localhost", closed.port()});
-    const std::string message = error_of(check_secure_connection);
+    const auto failure = https_failure_of(check_secure_connection);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->failure(), HttpsFailure::network);
+    const std::string message = failure->what();
     const std::string direct = "Secure connection check failed.\r\nDirect: Could not send HTTPS request to localhost: ";
     const std::string via = "\r\nSystem proxy: Could not send HTTPS request to localhost: ";
     const std::string advice =
@@ -90,6 +99,33 @@ TEST_F(ConnectionCheck, BothRoutesFailingNamesBoth) {
     EXPECT_EQ(proxy.targets().size(), 1u);
 }
 
+// The failed check tells callers what went wrong: a certificate not trusted on either route,
+// else what the proxy route met.
+TEST_F(ConnectionCheck, FailureCarriesTheKindOfWhatWentWrong) {
+    NoInheritedProxy clean;
+    coordinator.post_fault(R"({"path":"/healthz","count":2,"action":"status","status":503,"body":"busy","retry_after":"9"})");
+    const auto busy = https_failure_of(check_secure_connection);
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->failure(), HttpsFailure::status);
+    EXPECT_EQ(busy->status(), 503u);
+    EXPECT_EQ(test::retry_seconds(*busy), 9);
+    EXPECT_EQ(std::string(busy->what()),
+              "Secure connection check failed.\r\nDirect: Coordinator error 503: busy\r\nSystem proxy: Coordinator "
+              "error 503: busy\r\nCheck the system date/time and allow this app outbound TCP " +
+                  std::to_string(coordinator.port()) + ".");
+
+    // Directly the certificate is not trusted; the proxy refuses the tunnel.
+    test::ConnectProxy proxy({});
+    ScopedEnv via_proxy("https_proxy", proxy.url());
+    const test_support::DevCoordinatorProcess other;
+    const ScopedEnv wrong_ca("SSL_CERT_FILE", other.ca_file().string());
+    const auto untrusted = https_failure_of(check_secure_connection);
+    ASSERT_TRUE(untrusted);
+    EXPECT_EQ(untrusted->failure(), HttpsFailure::untrusted) << untrusted->what();
+    EXPECT_EQ(untrusted->status(), 0u);
+    EXPECT_EQ(proxy.targets().size(), 1u) << "the proxy route was tried";
+}
+
 // ---------------------------------------------------------------- registration
 
 using Registration = test::LoopbackCoordinator;
@@ -97,8 +133,8 @@ using Registration = test::LoopbackCoordinator;
 TEST_F(Registration, SolvesTheChallengeRegistersAndStoresTheIdentity) {
     const WorkerIdentity fresh = load_identity();
     std::vector<std::string> statuses;
-    const WorkerIdentity registered = register_worker(fresh, kBuildHash, kHardwareHash,
-                                                      [&](const std::string& text) { statuses.push_back(text); });
+    const WorkerIdentity registered = register_worker(
+        fresh, kBuildHash, kHardwareHash, [&](const std::string& text) { statuses.push_back(text); }, {});
     EXPECT_EQ(registered.client_id, fresh.client_id);
     EXPECT_FALSE(registered.worker_id.empty());
     EXPECT_FALSE(registered.token.empty());
@@ -152,14 +188,35 @@ TEST_F(Registration, BadChallengesAndRepliesStoreNothing) {
         coordinator.post_fault(c.fault);
         std::vector<std::string> statuses;
         const std::string message = error_of([&] {
-            register_worker(load_identity(), kBuildHash, kHardwareHash,
-                            [&](const std::string& text) { statuses.push_back(text); });
+            register_worker(
+                load_identity(), kBuildHash, kHardwareHash, [&](const std::string& text) { statuses.push_back(text); },
+                {});
         });
         EXPECT_TRUE(message.starts_with(c.message)) << c.fault << "\n  gave: " << message;
         EXPECT_EQ(statuses.size(), c.status_posted ? 1u : 0u) << c.fault;
         EXPECT_FALSE(fs::exists(data.folder() / "identity.bin")) << c.fault;
         coordinator.clear_faults();
     }
+}
+
+// A challenge of 64 bits would take years: a stop from another thread ends the search.
+TEST_F(Registration, StopEndsTheProofOfWorkAndStoresNothing) {
+    coordinator.post_fault(R"({"path":"/api/v1/register/challenge","action":"malformed","member":"difficulty_bits","value":"64"})");
+    std::atomic<bool> solving{false};
+    std::stop_source stop;
+    std::jthread stopper([&](std::stop_token end) {
+        while (!solving && !end.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stop.request_stop();
+    });
+    const std::string message = error_of([&] {
+        register_worker(
+            load_identity(), kBuildHash, kHardwareHash, [&](const std::string&) { solving = true; }, stop.get_token());
+    });
+    stopper.request_stop();
+    stopper.join();
+    EXPECT_EQ(message, "Stopped");
+    EXPECT_FALSE(fs::exists(data.folder() / "identity.bin"));
+    EXPECT_EQ(coordinator.requests().size(), 1u) << "nothing was sent after the challenge";
 }
 
 // ---------------------------------------------------------------- lease exchanges

@@ -12,11 +12,11 @@
 #include "coordinator/coordinator_api.hpp"
 #include "coordinator/https_transport.hpp"
 #include "tests/support/windows_coordinator.hpp"
+#include "transport_cases.hpp"
 
 namespace pelorin {
 namespace {
 
-using test::error_of;
 using CoordinatorTrust = test::WindowsCoordinator;
 
 // Whether the ROOT store holds the certificate of the PEM file.
@@ -60,11 +60,18 @@ TEST_F(CoordinatorTrust, ServerIsAcceptedExactlyWhereThePrefixTrustsItsAuthority
     }
     // Refused during the handshake, so nothing was sent: WinHTTP reports the refusal as
     // ERROR_WINHTTP_SECURE_FAILURE (Wine: ERROR_WINHTTP_SECURE_CHANNEL_ERROR).
-    const std::string refused = error_of([] { https_request("GET", "/healthz", "", ""); });
+    const auto refused = test::https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->failure(), HttpsFailure::untrusted);
+    const std::string refused_text = refused->what();
     const std::string head = "Could not send HTTPS request to localhost: Windows error ";
-    EXPECT_TRUE(refused.starts_with(head + "12175 (") || refused.starts_with(head + "12157 (")) << refused;
+    EXPECT_TRUE(refused_text.starts_with(head + "12175 (") || refused_text.starts_with(head + "12157 ("))
+        << refused_text;
     // What the user sees when neither route trusts the server.
-    const std::string check = error_of(check_secure_connection);
+    const auto failed_check = test::https_failure_of(check_secure_connection);
+    ASSERT_TRUE(failed_check);
+    EXPECT_EQ(failed_check->failure(), HttpsFailure::untrusted);
+    const std::string check = failed_check->what();
     EXPECT_TRUE(check.starts_with("Secure connection check failed.\r\nDirect: " + head)) << check;
     EXPECT_TRUE(check.ends_with("\r\nCheck Windows date/time and allow this app outbound TCP " + std::to_string(port_) +
                                 "."))

@@ -10,11 +10,13 @@
 #include "closed_port.hpp"
 #include "coordinator/https_transport.hpp"
 #include "loopback_coordinator.hpp"
+#include "transport_cases.hpp"
 
 namespace pelorin {
 namespace {
 
 using test::error_of;
+using test::https_failure_of;
 using Transport = test::LoopbackCoordinator;
 
 TEST_F(Transport, RepliesPassThroughAndOtherStatusesFail) {
@@ -46,6 +48,18 @@ TEST_F(Transport, RepliesPassThroughAndOtherStatusesFail) {
     }
 }
 
+TEST_F(Transport, StatusFailuresCarryTheStatusAndRetryAfter) {
+    test::expect_status_failures([&](const std::string& fault) { coordinator.post_fault(fault); });
+}
+
+TEST_F(Transport, RepliesOverOneMebibyteAreRefused) {
+    test::expect_reply_cap([&](const std::string& fault) { coordinator.post_fault(fault); });
+}
+
+TEST_F(Transport, TricklingReplyIsCutAtTheOverallDeadline) {
+    test::expect_trickle_cut_at_deadline([&](const std::string& fault) { coordinator.post_fault(fault); });
+}
+
 TEST_F(Transport, HeadersCarryTheUserAgentAndAtMostOneToken) {
     // Both are refused for their token, and recorded as sent.
     EXPECT_EQ(error_of([] { https_request("POST", "/api/v1/benchmarks", R"({"x":1})", ""); }).substr(0, 22),
@@ -69,8 +83,10 @@ TEST_F(Transport, HeadersCarryTheUserAgentAndAtMostOneToken) {
         EXPECT_EQ(r.accept, "application/json") << r.path;
     }
     // A line break in the token would smuggle in a header of its own.
-    EXPECT_EQ(error_of([] { https_request("GET", "/healthz", "", "tok\r\nX-Other: 1"); }),
-              "Could not create HTTPS request: the bearer token holds a control character");
+    const auto smuggled = https_failure_of([] { https_request("GET", "/healthz", "", "tok\r\nX-Other: 1"); });
+    ASSERT_TRUE(smuggled);
+    EXPECT_EQ(smuggled->failure(), HttpsFailure::setup);
+    EXPECT_STREQ(smuggled->what(), "Could not create HTTPS request: the bearer token holds a control character");
     EXPECT_EQ(coordinator.requests().size(), 3u);
 }
 
@@ -79,13 +95,19 @@ TEST_F(Transport, StalledAndDroppedRepliesAreNoResponse) {
     quick.receive = std::chrono::milliseconds(500);
     set_transport_timeouts(quick);
     coordinator.post_fault(R"({"path":"/healthz","action":"stall","seconds":5})");
-    EXPECT_EQ(error_of([] { https_request("GET", "/healthz", "", ""); }),
-              "No HTTPS response from 127.0.0.1: Operation timed out after 500 milliseconds with no data received");
+    const auto stalled = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(stalled);
+    EXPECT_EQ(stalled->failure(), HttpsFailure::network);
+    EXPECT_STREQ(stalled->what(),
+                 "No HTTPS response from 127.0.0.1: Operation timed out after 500 milliseconds with no data received");
 
     coordinator.post_fault(R"({"path":"/healthz","action":"drop"})");
-    const std::string dropped = error_of([] { https_request("GET", "/healthz", "", ""); });
-    EXPECT_TRUE(dropped.starts_with("No HTTPS response from 127.0.0.1: ")) << dropped;
-    EXPECT_GT(dropped.size(), std::string("No HTTPS response from 127.0.0.1: ").size()) << dropped;
+    const auto dropped = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->failure(), HttpsFailure::network);
+    const std::string head = "No HTTPS response from 127.0.0.1: ";
+    EXPECT_TRUE(std::string(dropped->what()).starts_with(head)) << dropped->what();
+    EXPECT_GT(std::string(dropped->what()).size(), head.size()) << dropped->what();
 
     EXPECT_EQ(https_request("GET", "/healthz", "", "").status, 200u) << "the next request is served";
 }
@@ -106,29 +128,43 @@ TEST_F(Transport, ReplyCutOffInItsBodyIsNoResponse) {
     ASSERT_GT(port, 0);
     std::thread serving([&] { server.listen_after_bind(); });  // already listening: requests queue
     set_coordinator({"127.0.0.1", static_cast<std::uint16_t>(port)});
-    const std::string cut = error_of([] { https_request("GET", "/healthz", "", ""); });
+    const auto cut = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
     server.stop();
     serving.join();
-    EXPECT_TRUE(cut.starts_with("No HTTPS response from 127.0.0.1: ")) << cut;
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->failure(), HttpsFailure::network);
+    EXPECT_TRUE(std::string(cut->what()).starts_with("No HTTPS response from 127.0.0.1: ")) << cut->what();
 }
 
+// A server that cannot be reached is a network failure; one whose certificate this system
+// does not trust is a failure of trust, which waiting cannot mend.
 TEST_F(Transport, UnreachableOrUntrustedServersAreSendFailuresNamingTheHost) {
     {
         const test::ClosedPort closed;
         set_coordinator({"localhost", closed.port()});
-        const std::string refused = error_of([] { https_request("GET", "/healthz", "", ""); });
-        EXPECT_TRUE(refused.starts_with("Could not send HTTPS request to localhost: ")) << refused;
-        EXPECT_NE(refused.find(std::to_string(closed.port())), std::string::npos) << refused;
+        const auto refused = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->failure(), HttpsFailure::network);
+        EXPECT_TRUE(std::string(refused->what()).starts_with("Could not send HTTPS request to localhost: "))
+            << refused->what();
+        EXPECT_NE(std::string(refused->what()).find(std::to_string(closed.port())), std::string::npos)
+            << refused->what();
     }
-    // Another coordinator's authority does not vouch for this one: verification stays on.
     set_coordinator({"localhost", static_cast<std::uint16_t>(coordinator.port())});
     EXPECT_EQ(https_request("GET", "/healthz", "", "").status, 200u) << "localhost is in the certificate";
     coordinator.clear_requests();
+    // Another coordinator's authority does not vouch for this one, and a missing file vouches
+    // for nothing: verification stays on.
     const test_support::DevCoordinatorProcess other;
-    const test::ScopedEnv wrong_ca("SSL_CERT_FILE", other.ca_file().string());
-    const std::string untrusted = error_of([] { https_request("GET", "/healthz", "", ""); });
-    EXPECT_TRUE(untrusted.starts_with("Could not send HTTPS request to localhost: ")) << untrusted;
-    EXPECT_NE(untrusted.find("certificate"), std::string::npos) << untrusted;
+    for (const std::string& ca_file : {other.ca_file().string(), (data.folder() / "no-such-ca.pem").string()}) {
+        const test::ScopedEnv wrong_ca("SSL_CERT_FILE", ca_file);
+        const auto untrusted = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+        ASSERT_TRUE(untrusted) << ca_file;
+        EXPECT_EQ(untrusted->failure(), HttpsFailure::untrusted) << ca_file << ": " << untrusted->what();
+        EXPECT_TRUE(std::string(untrusted->what()).starts_with("Could not send HTTPS request to localhost: "))
+            << untrusted->what();
+        EXPECT_NE(std::string(untrusted->what()).find("certificate"), std::string::npos) << untrusted->what();
+    }
     EXPECT_TRUE(coordinator.requests().empty());
 }
 

@@ -15,11 +15,13 @@
 #include "coordinator/registration.hpp"
 #include "coordinator/windows_text.hpp"
 #include "tests/support/windows_coordinator.hpp"
+#include "transport_cases.hpp"
 
 namespace pelorin {
 namespace {
 
 using test::error_of;
+using test::https_failure_of;
 using WinHttp = test::WindowsCoordinator;
 
 TEST_F(WinHttp, RepliesPassThroughAndOtherStatusesFail) {
@@ -51,6 +53,18 @@ TEST_F(WinHttp, RepliesPassThroughAndOtherStatusesFail) {
     }
 }
 
+TEST_F(WinHttp, StatusFailuresCarryTheStatusAndRetryAfter) {
+    test::expect_status_failures([&](const std::string& fault) { post_fault(fault); });
+}
+
+TEST_F(WinHttp, RepliesOverOneMebibyteAreRefused) {
+    test::expect_reply_cap([&](const std::string& fault) { post_fault(fault); });
+}
+
+TEST_F(WinHttp, TricklingReplyIsCutAtTheOverallDeadline) {
+    test::expect_trickle_cut_at_deadline([&](const std::string& fault) { post_fault(fault); });
+}
+
 TEST_F(WinHttp, HeadersCarryTheUserAgentAndAtMostOneToken) {
     // Both are refused for their token, and recorded as sent.
     EXPECT_EQ(error_of([] { https_request("POST", "/api/v1/benchmarks", R"({"x":1})", ""); }).substr(0, 22),
@@ -72,8 +86,10 @@ TEST_F(WinHttp, HeadersCarryTheUserAgentAndAtMostOneToken) {
     for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(seen[i].starts_with(expected[i])) << seen[i];
 
     // A line break in the token would smuggle in a header of its own.
-    EXPECT_EQ(error_of([] { https_request("GET", "/healthz", "", "tok\r\nX-Other: 1"); }),
-              "Could not create HTTPS request: the bearer token holds a control character");
+    const auto smuggled = https_failure_of([] { https_request("GET", "/healthz", "", "tok\r\nX-Other: 1"); });
+    ASSERT_TRUE(smuggled);
+    EXPECT_EQ(smuggled->failure(), HttpsFailure::setup);
+    EXPECT_STREQ(smuggled->what(), "Could not create HTTPS request: the bearer token holds a control character");
     EXPECT_EQ(requests().size(), 3u);
 }
 
@@ -83,14 +99,20 @@ TEST_F(WinHttp, StalledAndDroppedRepliesAreNoResponse) {
     set_transport_timeouts(quick);
     post_fault(R"({"path":"/healthz","action":"stall","seconds":5})");
     // WinHTTP reports ERROR_WINHTTP_TIMEOUT; Wine passes on the socket's WSAETIMEDOUT.
-    const std::string stalled = error_of([] { https_request("GET", "/healthz", "", ""); });
-    EXPECT_TRUE(stalled == "No HTTPS response from localhost: " + windows_error_text(12002) ||
-                stalled == "No HTTPS response from localhost: " + windows_error_text(10060))
-        << stalled;
+    const auto stalled = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(stalled);
+    EXPECT_EQ(stalled->failure(), HttpsFailure::network);
+    const std::string stalled_text = stalled->what();
+    EXPECT_TRUE(stalled_text == "No HTTPS response from localhost: " + windows_error_text(12002) ||
+                stalled_text == "No HTTPS response from localhost: " + windows_error_text(10060))
+        << stalled_text;
 
     post_fault(R"({"path":"/healthz","action":"drop"})");
-    const std::string dropped = error_of([] { https_request("GET", "/healthz", "", ""); });
-    EXPECT_TRUE(dropped.starts_with("No HTTPS response from localhost: Windows error ")) << dropped;
+    const auto dropped = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->failure(), HttpsFailure::network);
+    EXPECT_TRUE(std::string(dropped->what()).starts_with("No HTTPS response from localhost: Windows error "))
+        << dropped->what();
 
     EXPECT_EQ(https_request("GET", "/healthz", "", "").status, 200u) << "the next request is served";
 }
@@ -98,8 +120,11 @@ TEST_F(WinHttp, StalledAndDroppedRepliesAreNoResponse) {
 TEST_F(WinHttp, UnreachableServerIsASendFailureNamingTheHost) {
     const test::ClosedPort closed;
     set_coordinator({"localhost", closed.port()});
-    const std::string refused = error_of([] { https_request("GET", "/healthz", "", ""); });
-    EXPECT_TRUE(refused.starts_with("Could not send HTTPS request to localhost: Windows error 12029 (")) << refused;
+    const auto refused = https_failure_of([] { https_request("GET", "/healthz", "", ""); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->failure(), HttpsFailure::network);
+    EXPECT_TRUE(std::string(refused->what()).starts_with("Could not send HTTPS request to localhost: Windows error 12029 ("))
+        << refused->what();
 }
 
 TEST_F(WinHttp, ConcurrentRequestsAreServedOneAfterTheOther) {
@@ -133,8 +158,8 @@ TEST_F(WinHttp, ConnectionCheckRegistrationAndBenchmark) {
 
     const WorkerIdentity fresh = load_identity();
     std::string posted;
-    const WorkerIdentity registered = register_worker(fresh, std::string(64, 'b'), std::string(64, 'a'),
-                                                      [&](const std::string& text) { posted = text; });
+    const WorkerIdentity registered = register_worker(
+        fresh, std::string(64, 'b'), std::string(64, 'a'), [&](const std::string& text) { posted = text; }, {});
     EXPECT_EQ(posted, "Registering public worker...\r\nSolving short anti-abuse challenge.");
     EXPECT_EQ(registered.client_id, fresh.client_id);
     EXPECT_FALSE(registered.worker_id.empty());

@@ -68,6 +68,25 @@ TEST_F(DevCoordinatorFaults, DropClosesTheConnectionWithoutAReply) {
     EXPECT_EQ(c.requests().back().path, "/api/v1/leases/acquire");
 }
 
+TEST_F(DevCoordinatorFaults, LargeAndTricklingRepliesCarryTheNormalReply) {
+    const std::string normal = R"({"lease_id":"lease-1","begin":"1000","end":"2000","complete":false})";
+    for (const bool chunked : {false, true}) {
+        c.post_fault(R"({"path":"/api/v1/leases/acquire","action":"large","bytes":3000000,"chunked":)" +
+                     std::string(chunked ? "true" : "false") + "}");
+        const HttpsReply large = acquire();
+        EXPECT_EQ(large.status, 200) << chunked << " " << large.error;
+        EXPECT_EQ(large.content_length, chunked ? -1 : 3000000) << chunked;
+        ASSERT_EQ(large.body.size(), 3000000u) << chunked;
+        EXPECT_EQ(large.body.substr(0, normal.size()), normal) << chunked;
+        EXPECT_EQ(large.body.find_first_not_of(' ', normal.size()), std::string::npos) << chunked;
+    }
+    c.post_fault(R"({"path":"/api/v1/leases/acquire","action":"trickle","seconds":0.01})");
+    const HttpsReply trickled = acquire();
+    EXPECT_EQ(trickled.status, 200) << trickled.error;
+    EXPECT_EQ(trickled.content_length, static_cast<long long>(normal.size()));
+    EXPECT_EQ(trickled.body, normal);
+}
+
 TEST_F(DevCoordinatorFaults, PrefixPathsCountsAndClearing) {
     c.post_fault(R"({"path":"/api/v1/leases/*","count":2,"action":"status","status":503,"body":"busy"})");
     EXPECT_EQ(acquire().status, 503);

@@ -68,6 +68,19 @@ TEST(DevCoordinatorPieces, FaultsAreParsedStrictly) {
     EXPECT_EQ(f.action, FaultAction::malformed);
     EXPECT_EQ(f.value, "12x");
     EXPECT_EQ(parse_fault(R"({"path":"/x","action":"drop"})").count, 1u);
+
+    const Fault busy = parse_fault(R"({"path":"/x","action":"status","status":503,"retry_after":"Sun, 06 Nov 1994"})");
+    EXPECT_EQ(busy.retry_after, "Sun, 06 Nov 1994");
+    EXPECT_EQ(parse_fault(R"({"path":"/x","action":"status","status":503})").retry_after, std::nullopt);
+    const Fault large = parse_fault(R"({"path":"/x","action":"large","bytes":1048577,"chunked":true})");
+    EXPECT_EQ(large.action, FaultAction::large);
+    EXPECT_EQ(large.bytes, 1048577u);
+    EXPECT_TRUE(large.chunked);
+    EXPECT_FALSE(parse_fault(R"({"path":"/x","action":"large","bytes":1})").chunked);
+    const Fault trickle = parse_fault(R"({"path":"/x","action":"trickle","seconds":0.25})");
+    EXPECT_EQ(trickle.action, FaultAction::trickle);
+    EXPECT_EQ(trickle.seconds, 0.25);
+
     const char* bad[] = {
         "not json",
         R"({"action":"drop"})",
@@ -78,6 +91,15 @@ TEST(DevCoordinatorPieces, FaultsAreParsedStrictly) {
         R"({"path":"/x","action":"malformed","member":"begin"})",
         R"({"path":"/x","action":"stall","seconds":-1})",
         R"({"path":"/x","action":"drop","count":0})",
+        R"({"path":"/x","action":"status","status":503,"retry_after":7})",
+        R"({"path":"/x","action":"status","status":503,"retry_after":"7\r\nX-Other: 1"})",
+        R"({"path":"/x","action":"large"})",
+        R"({"path":"/x","action":"large","bytes":0})",
+        R"({"path":"/x","action":"large","bytes":1073741825})",
+        R"({"path":"/x","action":"large","bytes":-5})",
+        R"({"path":"/x","action":"large","bytes":10,"chunked":"yes"})",
+        R"({"path":"/x","action":"trickle"})",
+        R"({"path":"/x","action":"trickle","seconds":601})",
     };
     for (const char* text : bad) EXPECT_THROW(parse_fault(text), std::invalid_argument) << text;
 }
@@ -88,6 +110,12 @@ TEST(DevCoordinatorPieces, FaultPathsAndReplyRewriting) {
     EXPECT_TRUE(fault_path_matches("/api/v1/leases/*", "/api/v1/leases/lease-1/heartbeat"));
     EXPECT_FALSE(fault_path_matches("/api/v1/leases/*", "/api/v1/benchmarks"));
     EXPECT_TRUE(fault_path_matches("*", "/healthz"));
+    // A star inside the path: one lease exchange of any lease.
+    EXPECT_TRUE(fault_path_matches("/api/v1/leases/*/heartbeat", "/api/v1/leases/lease-12/heartbeat"));
+    EXPECT_FALSE(fault_path_matches("/api/v1/leases/*/heartbeat", "/api/v1/leases/lease-12/complete"));
+    EXPECT_FALSE(fault_path_matches("/api/v1/leases/*/heartbeat", "/api/v1/leases/acquire"));
+    EXPECT_TRUE(fault_path_matches("/api/*/leases/*/complete", "/api/v1/leases/a/complete/b/complete"));
+    EXPECT_FALSE(fault_path_matches("/api/*/complete", "/api/v1/complete/x"));
 
     const std::string reply = R"({"lease_id":"lease-1","begin":"10","end":"20","complete":false})";
     Fault omit;

@@ -163,6 +163,58 @@ TEST(Checkpoint, AcceptedOnlyForTheSameLeaseAndAnOffsetWithinIt) {
     EXPECT_TRUE(load_checkpoint("top", cp.begin, "2^128").has_value()) << "an end of 2^128";
 }
 
+// A lease that expired comes back under a new id: the work already done is the same work when
+// the range, the backend and its proof table are.
+TEST(Checkpoint, AnotherLeaseIdIsResumedForTheSameRangeAndBackend) {
+    const ResumeMatch same{"record-recursive", "abc"};
+    struct Case {
+        const char* name;
+        const char* lease_id;
+        const char* begin;
+        const char* end;
+        std::optional<ResumeMatch> match;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"same lease", "L", "10", "20", std::nullopt, true},
+        {"same lease, match given", "L", "10", "20", same, true},
+        {"new lease, same range and backend", "N", "10", "20", same, true},
+        {"new lease, no match asked", "N", "10", "20", std::nullopt, false},
+        {"new lease, other backend", "N", "10", "20", ResumeMatch{"cpu-sieve", "abc"}, false},
+        {"new lease, other proof hash", "N", "10", "20", ResumeMatch{"record-recursive", "abd"}, false},
+        {"new lease, other begin", "N", "11", "20", same, false},
+        {"new lease, other end", "N", "10", "21", same, false},
+    };
+    for (const auto& c : cases) {
+        TempDataFolder data;
+        Checkpoint saved{"L", "10", "20", 5, {}};
+        saved.result.backend = "record-recursive";
+        saved.result.proof_hash = "abc";
+        saved.result.checked = BigUint(5);
+        save_checkpoint(saved);
+        const auto loaded = load_checkpoint(c.lease_id, c.begin, c.end, c.match);
+        ASSERT_EQ(loaded.has_value(), c.accepted) << c.name;
+        if (!loaded) continue;
+        EXPECT_EQ(loaded->lease_id, c.lease_id) << c.name << ": kept under the lease in hand from now on";
+        EXPECT_EQ(loaded->offset, 5u) << c.name;
+        EXPECT_EQ(loaded->result.checked, BigUint(5)) << c.name;
+    }
+}
+
+// "nan" or "inf" would go out as a bare word in the result JSON and be refused on every run.
+TEST(Checkpoint, TimesMustBeFiniteAndNotNegative) {
+    const std::pair<const char*, bool> cases[] = {
+        {"\"elapsed\":\"nan\"", false},  {"\"kernel\":\"inf\"", false},    {"\"transfer\":\"-inf\"", false},
+        {"\"elapsed\":\"-1\"", false},   {"\"kernel\":\"-0.5\"", false},   {"\"elapsed\":\"NAN(1)\"", false},
+        {"\"elapsed\":\"0\"", true},     {"\"kernel\":\"1e300\"", true},   {"\"transfer\":\"2.5\"", true},
+    };
+    for (const auto& [member, accepted] : cases) {
+        TempDataFolder data;
+        write_file(checkpoint_file(), std::string("{\"lease_id\":\"L\",\"begin\":\"0\",\"end\":\"9\",") + member + "}\n");
+        EXPECT_EQ(load_checkpoint("L", "0", "9").has_value(), accepted) << member;
+    }
+}
+
 TEST(Checkpoint, MissingFileIsAbsentAndDeleteIgnoresIt) {
     TempDataFolder data;
     EXPECT_FALSE(load_checkpoint("L", "0", "1").has_value());

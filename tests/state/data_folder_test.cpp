@@ -1,5 +1,6 @@
 // The data folder on real folders, the same on every platform: LOCALAPPDATA names the base
-// whatever its length or characters, and a checkpoint goes there and comes back.
+// whatever its length or characters, a folder chosen at start-up is used as it is, and a
+// checkpoint goes there and comes back.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 // The folder is the base's PelorinWorker, made with its missing parents, and holds a
 // checkpoint that loads back.
 void expect_data_folder_under(const fs::path& base, const std::string& what) {
+    const ScopedEnv state("STATE_DIRECTORY", std::nullopt);
     const ScopedEnv local("LOCALAPPDATA", utf8_of(base));
     const fs::path folder = data_folder();
     EXPECT_EQ(folder, base / "PelorinWorker") << what;
@@ -55,6 +57,23 @@ TEST(DataFolder, BaseLongerThanMaxPathIsUsedWhole) {
     const bool stray_before = fs::exists(fs::current_path() / "PelorinWorker");
     expect_data_folder_under(base, "a base of " + std::to_string(utf8_of(base).size()) + " characters");
     EXPECT_EQ(fs::exists(fs::current_path() / "PelorinWorker"), stray_before) << "nothing in the working directory";
+}
+
+// --data-dir: the folder as given, relative to the working directory of the moment, in place
+// of the environment's choice until it is cleared.
+TEST(DataFolder, ChosenFolderIsUsedAsItIs) {
+    test::TempDataFolder data;
+    const fs::path previous = fs::current_path();
+    fs::current_path(data.base());
+    set_data_folder(fs::path("given") / "deep");
+    fs::current_path(previous);
+    const fs::path chosen = data.base() / "given" / "deep";
+    EXPECT_EQ(data_folder(), chosen);
+    save_checkpoint(Checkpoint{"L", "10", "20", 4, {}});
+    EXPECT_TRUE(fs::is_regular_file(chosen / "checkpoint.json"));
+    EXPECT_FALSE(fs::exists(data.folder())) << "nothing under LOCALAPPDATA";
+    set_data_folder({});
+    EXPECT_EQ(data_folder(), data.folder());
 }
 
 TEST(DataFolder, UncreatableFolderIsAFilesystemErrorNamingTheCall) {

@@ -69,6 +69,9 @@ HttpsReply https_call(int port, const std::filesystem::path& ca_file, const std:
     reply.curl_code = static_cast<int>(rc);
     if (rc == CURLE_OK) {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+        curl_off_t length = -1;
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        reply.content_length = length;
     } else {
         reply.error = error[0] != '\0' ? error : curl_easy_strerror(rc);
     }

@@ -22,6 +22,7 @@ struct HttpsReply {
     std::string body;
     int curl_code = 0;      // CURLE_OK (0) when a reply came
     std::string error;      // libcurl's text when no reply came
+    long long content_length = -1;  // the reply's Content-Length, -1 when it had none
 };
 
 // One request with libcurl to https://127.0.0.1:<port><path>, trusting only the given CA.

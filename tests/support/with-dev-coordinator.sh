@@ -9,6 +9,8 @@
 # TRUST is "trusted" (HELPER, pelorin-trust-ca.exe, adds the authority to the prefix's
 # LOCAL_MACHINE "ROOT" store, once per authority) or "untrusted" (the prefix is left
 # without it).
+# The campaign is two units of 2^20 starts, or the coordinator's options in
+# PELORIN_TEST_CAMPAIGN (for a run that must still be working when the test acts on it).
 # The authority and server certificate are made once into TLS_DIR and copied into every
 # coordinator's fresh state folder. Wine fails to verify some valid ECDSA signatures (an r
 # or s shorter than 32 bytes, about one certificate in a hundred), so a pair that Wine cannot
@@ -32,12 +34,13 @@ fi
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 pem_files="ca.pem ca-key.pem server.pem server-key.pem"
 
-# start_coordinator STATE_DIR: starts the coordinator on that folder (a small campaign of
-# two units and easy registration puzzles) and waits until it listens.
+# start_coordinator STATE_DIR: starts the coordinator on that folder (the campaign, easy
+# registration puzzles) and waits until it listens.
+campaign=${PELORIN_TEST_CAMPAIGN:---begin 4294967296 --end 4297064448 --unit-size 1048576}
 coordinator_pid=
 start_coordinator() {
-  "$coordinator" --state-dir "$1" --port 0 --difficulty-bits 6 \
-    --begin 4294967296 --end 4297064448 --unit-size 1048576 >"$1/output" 2>&1 &
+  # shellcheck disable=SC2086 # the campaign is a list of options
+  "$coordinator" --state-dir "$1" --port 0 --difficulty-bits 6 $campaign >"$1/output" 2>&1 &
   coordinator_pid=$!
   tries=0
   until grep -q '^Listening on https://127.0.0.1:' "$1/output"; do

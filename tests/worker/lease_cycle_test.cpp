@@ -2,7 +2,9 @@
 // records every text and can request a stop or a pause at a chosen moment.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -20,10 +22,14 @@ namespace pelorin {
 namespace {
 
 using test_support::DevCoordinatorProcess;
+namespace fs = std::filesystem;
 
 class RecordingFrontEnd final : public FrontEnd {
 public:
     std::function<void(const std::string&)> on_status;
+    std::function<void()> on_unit_paused;
+    std::vector<int> profiles{1};  // answered in turn, the last one from then on
+    int profile_queries = 0;
     void post_status(std::string text) override {
         {
             std::lock_guard lock(mutex_);
@@ -31,7 +37,25 @@ public:
         }
         if (on_status) on_status(text);
     }
-    int selected_profile() override { return 1; }
+    int selected_profile() override {
+        const auto i = static_cast<std::size_t>(profile_queries++);
+        return profiles[std::min(i, profiles.size() - 1)];
+    }
+    void unit_paused(const UnitPosition& unit) override {
+        {
+            std::lock_guard lock(mutex_);
+            texts_.push_back("(paused at " + std::to_string(unit.offset) + ")");
+        }
+        if (on_unit_paused) on_unit_paused();
+    }
+    void unit_resumed(const UnitPosition& unit) override {
+        std::lock_guard lock(mutex_);
+        texts_.push_back("(resumed at " + std::to_string(unit.offset) + ")");
+    }
+    void run_stopped(const std::optional<UnitPosition>& unit) override {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(unit ? "(stopped at " + std::to_string(unit->offset) + ")" : "(stopped between units)");
+    }
     std::vector<std::string> texts() const {
         std::lock_guard lock(mutex_);
         return texts_;
@@ -77,7 +101,7 @@ protected:
     std::string token_;
     BackendChoice choice_;
     std::uint64_t units_ = 0;
-    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5)};
+    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}};
 };
 
 TEST(LeaseCycleRules, ChunkSizeAndDutyCycle) {
@@ -146,16 +170,100 @@ TEST_F(LeaseCycle, PauseInsideAUnitKeepsTheLeaseAlive) {
     fe.on_status = [&](const std::string& t) {
         if (t.rfind("WORKING", 0) == 0 && ++chunks == 1) fe.paused = true;
     };
-    std::thread unpause([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The pause is let go only once it has taken hold and kept the lease alive for three
+    // heartbeats, however slow the machine: the cycle tells when it holds.
+    std::promise<void> holding;
+    fe.on_unit_paused = [&] { holding.set_value(); };
+    std::thread unpause([&, held = holding.get_future()]() mutable {
+        held.wait();
+        const int before = count_requests("PUT", "/heartbeat");
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (count_requests("PUT", "/heartbeat") < before + 3 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         fe.paused = false;
     });
     run(fe, stop);
     unpause.join();
-    // Heartbeats every 50 ms while paused, and nothing posted in the meantime.
     EXPECT_GE(count_requests("PUT", "/heartbeat"), 3);
+    const auto texts = fe.texts();
+    // Nothing posted while paused: the texts around the pause are the first chunk's progress,
+    // the front end's own notes, and the second chunk's progress.
+    const auto paused = std::find(texts.begin(), texts.end(), "(paused at 1048576)");
+    ASSERT_NE(paused, texts.end());
+    ASSERT_LT(paused + 2, texts.end());
+    EXPECT_NE((paused - 1)->find("Current unit  33.33%"), std::string::npos) << *(paused - 1);
+    EXPECT_EQ(*(paused + 1), "(resumed at 1048576)");
+    EXPECT_NE((paused + 2)->find("Current unit  66.67%"), std::string::npos) << *(paused + 2);
     EXPECT_EQ(fe.count_starting("Paused."), 0);
-    EXPECT_EQ(fe.texts().back(), kCompleteText);
+    EXPECT_EQ(texts.back(), kCompleteText);
+}
+
+TEST(LeaseCycleRules, DutyRest) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(duty_rest(0, milliseconds(850)).count(), 150'000'000);  // Balanced: 85% busy
+    EXPECT_EQ(duty_rest(1, milliseconds(850)).count(), 0);            // Maximum never rests
+    EXPECT_EQ(duty_rest(2, milliseconds(700)).count(), 700'000'000);  // Quiet: as long as busy
+    EXPECT_EQ(duty_rest(5, milliseconds(700)).count(), 700'000'000);
+}
+
+TEST_F(LeaseCycle, TheProfileIsReadAfterEveryChunkAndSetsItsRest) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});  // three chunks
+    RecordingFrontEnd fe;
+    fe.profiles = {2, 1, 0};  // Quiet, then Maximum, then Balanced
+    std::vector<std::chrono::nanoseconds> rests;
+    timing_.duty_sleep = [&](const std::stop_token&, std::chrono::nanoseconds d) { rests.push_back(d); };
+    std::stop_source stop;
+    run(fe, stop);
+    EXPECT_EQ(fe.profile_queries, 3);
+    // A rest after the Quiet and the Balanced chunks, none after the Maximum one.
+    ASSERT_EQ(rests.size(), 2u);
+    EXPECT_GT(rests[0].count(), 0);
+    EXPECT_GT(rests[1].count(), 0);
+}
+
+// The coordinator hands the unit out again under a new lease id (the old one expired): the
+// checkpoint is resumed, and saved under the new id from then on.
+TEST_F(LeaseCycle, ACheckpointOfAnExpiredLeaseResumesUnderTheNewOne) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});
+    RecordingFrontEnd first;
+    std::stop_source stop;
+    first.on_status = [&](const std::string& t) {
+        if (t.rfind("WORKING", 0) == 0) stop.request_stop();
+    };
+    run(first, stop);
+    EXPECT_EQ(first.texts().back(), "(stopped at 1048576)");
+    const fs::path file = data_.folder() / "checkpoint.json";
+    std::string text = test::read_file(file);
+    const auto id_at = text.find("\"lease_id\":\"") + 12;
+    const std::string lease_id = text.substr(id_at, text.find('"', id_at) - id_at);
+    text.replace(id_at, lease_id.size(), "an-expired-lease");
+    test::write_file(file, text);
+
+    RecordingFrontEnd second;
+    std::stop_source again;
+    second.on_status = [&](const std::string& t) {
+        if (t.find("Current unit  66.67%") != std::string::npos) again.request_stop();
+    };
+    run(second, again);
+    EXPECT_EQ(second.texts().front(), "Resuming checkpoint at 33%...");
+    EXPECT_NE(test::read_file(file).find("\"lease_id\":\"" + lease_id + "\""), std::string::npos);
+
+    // Another backend's checkpoint is not this backend's work: the unit starts over.
+    const auto replace_once = [](std::string& in, const std::string& from, const std::string& to) {
+        const auto at = in.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        in.replace(at, from.size(), to);
+    };
+    text = test::read_file(file);
+    replace_once(text, "\"backend\":\"record-recursive\"", "\"backend\":\"cpu-sieve\"");
+    replace_once(text, "\"lease_id\":\"" + lease_id + "\"", "\"lease_id\":\"an-expired-lease\"");
+    test::write_file(file, text);
+    RecordingFrontEnd third;
+    std::stop_source go_on;
+    run(third, go_on);
+    EXPECT_EQ(third.count_starting("Resuming"), 0);
+    EXPECT_EQ(third.count_starting("WORKING"), 3);
+    EXPECT_EQ(third.texts().back(), kCompleteText);
 }
 
 TEST_F(LeaseCycle, PauseBetweenUnitsPostsThePausedTextAndLeasesNothing) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "worker/display_text.hpp"
 #include "worker/status_text.hpp"
 
 namespace pelorin {
@@ -35,6 +36,37 @@ TEST(StatusText, FixedShapes) {
     EXPECT_EQ(resuming_text(18446744073709551615ull, 1), "Resuming checkpoint at 1844674407370955161500%...");
     EXPECT_EQ(unit_accepted_text("accepted"), "Unit accepted \xC2\xB7 accepted\r\nRequesting more work...");
     EXPECT_EQ(stopped_text("empty integer"), "STOPPED\r\n\r\nempty integer\r\n\r\nPress Start to retry.");
+}
+
+TEST(StatusText, RetryWaits) {
+    using namespace std::chrono;
+    const std::pair<nanoseconds, const char*> waits[] = {
+        {milliseconds(50), "0.1 s"}, {milliseconds(2500), "2.5 s"}, {milliseconds(9940), "9.9 s"},
+        {milliseconds(9960), "10 s"}, {seconds(32), "32 s"},         {seconds(119), "119 s"},
+        {seconds(256), "4 min 16 s"}, {minutes(30), "30 min"},
+    };
+    for (const auto& [wait, text] : waits) EXPECT_EQ(wait_text(wait), text) << wait.count();
+    // 2026-12-10 14:05:09 UTC
+    const system_clock::time_point at{seconds(1796911509)};
+    EXPECT_EQ(retry_text("Coordinator error 503: busy", seconds(32), at),
+              "WAITING TO RETRY\r\n\r\nCoordinator error 503: busy\r\n\r\nNext try in 32 s, at 14:05:09 UTC.");
+}
+
+TEST(DisplayText, ControlCharactersFromOutsideAreReplaced) {
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    const std::pair<std::string, std::string> cases[] = {
+        {"STOPPED\r\n\r\nCoordinator error 500: x", "STOPPED\r\n\r\nCoordinator error 500: x"},  // kept
+        {"WORKING \xC2\xB7 scalar \xE2\x82\xAC \xF0\x9F\x98\x80", "WORKING \xC2\xB7 scalar \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"a\x1b[2Jb", "a" + r + "[2Jb"},            // clear screen
+        {"\x1b]0;title\x07", r + "]0;title" + r},  // window title
+        {"lone\rCR and\nLF\tTAB\x7f", "lone" + r + "CR and" + r + "LF" + r + "TAB" + r},
+        {"c1 \xC2\x9B""31m", "c1 " + r + "31m"},     // CSI as a C1 control
+        {"raw \x9B""31m", "raw " + r + "31m"},        // CSI as a lone byte
+        {"cut \xE2\x82", "cut " + r + r},            // truncated sequence
+        {"over \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", "over " + r + r + " " + r + r + r + " " + r + r + r + r},
+        {std::string("nul\0x", 5), "nul" + r + "x"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(printable_text(in), out) << in;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "tools/dev-coordinator/limits.hpp"
@@ -16,6 +17,11 @@ std::string required_string(const ojson& doc, const char* key) {
     if (it == doc.end() || !it->is_string() || it->get_ref<const std::string&>().empty())
         throw std::invalid_argument(std::string("fault needs a non-empty string \"") + key + "\"");
     return it->get<std::string>();
+}
+
+bool has_control_character(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 }  // namespace
@@ -41,6 +47,13 @@ Fault parse_fault(std::string_view json_text) {
             if (!b->is_string()) throw std::invalid_argument("fault \"body\" must be a string");
             f.body = b->get<std::string>();
         }
+        if (const auto r = doc.find("retry_after"); r != doc.end()) {
+            // Any text a header line can carry, garbage included: clients must cope with it.
+            if (!r->is_string() || has_control_character(r->get_ref<const std::string&>())) {
+                throw std::invalid_argument("fault \"retry_after\" must be a string without control characters");
+            }
+            f.retry_after = r->get<std::string>();
+        }
     } else if (action == "omit") {
         f.action = FaultAction::omit;
         f.member = required_string(doc, "member");
@@ -50,8 +63,8 @@ Fault parse_fault(std::string_view json_text) {
         const auto it = doc.find("value");
         if (it == doc.end() || !it->is_string()) throw std::invalid_argument("fault needs a string \"value\"");
         f.value = it->get<std::string>();
-    } else if (action == "stall") {
-        f.action = FaultAction::stall;
+    } else if (action == "stall" || action == "trickle") {
+        f.action = action == "stall" ? FaultAction::stall : FaultAction::trickle;
         const auto it = doc.find("seconds");
         if (it == doc.end() || !it->is_number() || it->get<double>() < 0 || it->get<double>() > kMaxStallSeconds)
             throw std::invalid_argument("fault \"seconds\" must be a number from 0 to " +
@@ -59,18 +72,44 @@ Fault parse_fault(std::string_view json_text) {
         f.seconds = it->get<double>();
     } else if (action == "drop") {
         f.action = FaultAction::drop;
+    } else if (action == "large") {
+        f.action = FaultAction::large;
+        const auto it = doc.find("bytes");
+        if (it == doc.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() == 0 ||
+            it->get<std::uint64_t>() > kMaxLargeBodyBytes)
+            throw std::invalid_argument("fault \"bytes\" must be a whole number from 1 to " +
+                                        std::to_string(kMaxLargeBodyBytes));
+        f.bytes = it->get<std::uint64_t>();
+        if (const auto c = doc.find("chunked"); c != doc.end()) {
+            if (!c->is_boolean()) throw std::invalid_argument("fault \"chunked\" must be true or false");
+            f.chunked = c->get<bool>();
+        }
     } else {
-        throw std::invalid_argument("fault \"action\" must be status, omit, malformed, stall or drop");
+        throw std::invalid_argument("fault \"action\" must be status, omit, malformed, stall, drop, large or trickle");
     }
     return f;
 }
 
 bool fault_path_matches(std::string_view pattern, std::string_view path) {
-    if (!pattern.empty() && pattern.back() == '*') {
-        pattern.remove_suffix(1);
-        return path.substr(0, pattern.size()) == pattern;
+    // Wildcard matching that backtracks to the last '*' only: linear enough for request paths.
+    std::size_t p = 0, s = 0;
+    std::size_t star = std::string_view::npos, resume = 0;
+    while (s < path.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = s;
+        } else if (p < pattern.size() && pattern[p] == path[s]) {
+            ++p;
+            ++s;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            s = ++resume;
+        } else {
+            return false;
+        }
     }
-    return pattern == path;
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 std::string apply_reply_fault(const Fault& fault, const std::string& body) {

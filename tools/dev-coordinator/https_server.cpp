@@ -3,7 +3,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <thread>
@@ -22,6 +24,30 @@ std::string error_body(const std::string& message) {
 
 bool is_loopback(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+}
+
+// The "large" fault: `reply`, then blanks up to `bytes` in all (JSON allows blanks after a
+// value), streamed block by block so that the body is never whole in memory; with a
+// Content-Length, or in chunks without one.
+void send_large(httplib::Response& res, std::string reply, std::uint64_t bytes, bool chunked) {
+    const std::uint64_t total = std::max<std::uint64_t>(bytes, reply.size());
+    auto provide = [reply = std::move(reply), total](std::size_t offset, httplib::DataSink& sink) {
+        if (offset >= total) {
+            sink.done();
+            return true;
+        }
+        if (offset < reply.size()) return sink.write(reply.data() + offset, reply.size() - offset);
+        static const std::string blanks(kLargeBodyBlockBytes, ' ');
+        return sink.write(blanks.data(), static_cast<std::size_t>(std::min<std::uint64_t>(blanks.size(), total - offset)));
+    };
+    if (chunked) {
+        res.set_chunked_content_provider(kJson, std::move(provide));
+    } else {
+        res.set_content_provider(static_cast<std::size_t>(total), kJson,
+                                 [provide = std::move(provide)](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     return provide(offset, sink);
+                                 });
+    }
 }
 
 }  // namespace
@@ -76,9 +102,19 @@ void HttpsServer::stop() {
     }
 }
 
-void HttpsServer::stall(double seconds) {
+bool HttpsServer::stall(double seconds) {
     std::unique_lock lock(stop_mutex_);
-    stop_cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
+    return !stop_cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
+}
+
+void HttpsServer::send_trickle(httplib::Response& res, std::string reply, double seconds) {
+    // One byte at a time, each after the wait; a server that stops ends the reply.
+    const std::size_t size = reply.size();
+    res.set_content_provider(size, kJson,
+                             [this, reply = std::move(reply), seconds](std::size_t offset, std::size_t,
+                                                                       httplib::DataSink& sink) {
+                                 return stall(seconds) && sink.write(reply.data() + offset, 1);
+                             });
 }
 
 void HttpsServer::handle(const httplib::Request& req, httplib::Response& res) {
@@ -99,6 +135,7 @@ void HttpsServer::handle(const httplib::Request& req, httplib::Response& res) {
                 case FaultAction::status:
                     res.status = fault->status;
                     res.set_content(fault->body, kJson);
+                    if (fault->retry_after) res.set_header("Retry-After", *fault->retry_after);
                     return;
                 case FaultAction::drop:
                     // The request is not processed; the client sees the connection close.
@@ -111,13 +148,21 @@ void HttpsServer::handle(const httplib::Request& req, httplib::Response& res) {
                     break;
                 case FaultAction::omit:
                 case FaultAction::malformed:
+                case FaultAction::large:
+                case FaultAction::trickle:
                     break;
             }
         }
         const ApiReply reply = service_.handle(api);
         res.status = reply.status;
-        res.set_content(fault ? apply_reply_fault(*fault, reply.body) : reply.body, kJson);
         if (reply.status == 401) res.set_header("WWW-Authenticate", "Bearer");
+        if (fault && fault->action == FaultAction::large) {
+            send_large(res, reply.body, fault->bytes, fault->chunked);
+        } else if (fault && fault->action == FaultAction::trickle) {
+            send_trickle(res, reply.body, fault->seconds);
+        } else {
+            res.set_content(fault ? apply_reply_fault(*fault, reply.body) : reply.body, kJson);
+        }
     } catch (const std::exception& e) {
         res.status = 500;
         res.set_content(error_body(e.what()), kJson);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <memory>
+#include <string>
 #include <mutex>
 
 #include "tools/dev-coordinator/coordinator_service.hpp"
@@ -38,8 +39,10 @@ public:
 private:
     void handle(const httplib::Request& req, httplib::Response& res);
     void handle_dev(const httplib::Request& req, httplib::Response& res);
-    // Waits up to seconds, or less when the server stops.
-    void stall(double seconds);
+    // Waits up to seconds, or less when the server stops; false when it stops.
+    bool stall(double seconds);
+    // The "trickle" fault: `reply` one byte at a time, each after a wait of `seconds`.
+    void send_trickle(httplib::Response& res, std::string reply, double seconds);
 
     CoordinatorService& service_;
     FaultBook faults_;

@@ -21,6 +21,11 @@ inline constexpr std::size_t kMaxRequestBodyBytes = 1 << 20;
 inline constexpr std::size_t kMaxRejectedSubmissions = 3;
 // A stalled reply waits at most this long, so a mistyped fault cannot hold a thread for hours.
 inline constexpr double kMaxStallSeconds = 600.0;
+// An oversized reply is far above the worker's 1 MiB cap at this, and a mistyped size cannot
+// keep a thread streaming for long.
+inline constexpr std::uint64_t kMaxLargeBodyBytes = std::uint64_t{1} << 30;
+// An oversized reply is streamed in blocks of this size, so it is never whole in memory.
+inline constexpr std::size_t kLargeBodyBlockBytes = 64 * 1024;
 
 // A stop that arrives while the listener starts waits this long at most for it.
 inline constexpr int kStopPolls = 1000;

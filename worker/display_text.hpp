@@ -1,0 +1,15 @@
+#pragma once
+// Texts on their way to a screen (the window's panel, a terminal, a journal). Parts of them
+// come from outside (error bodies, audit texts): a control character there could clear a
+// terminal, move its cursor or set its title, so every one is replaced before it is shown.
+#include <string>
+#include <string_view>
+
+namespace pelorin {
+
+// The text with CR LF pairs kept and every other C0 control, DEL, C1 control (U+0080 to
+// U+009F) and byte that is not part of well-formed UTF-8 replaced by U+FFFD. The status
+// texts of the worker pass through unchanged.
+std::string printable_text(std::string_view text);
+
+}  // namespace pelorin
