@@ -7,7 +7,7 @@
 #include "coordinator/identity.hpp"
 #include "coordinator/module_path.hpp"
 #include "coordinator/registration.hpp"
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "engine/select_backend.hpp"
 #include "gpu/cuda_backend.hpp"
 #include "gpu/run_backend.hpp"
