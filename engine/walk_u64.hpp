@@ -14,27 +14,47 @@ namespace pelorin {
 // Largest odd-step input whose 3n+1 stays below 2^64.
 inline constexpr std::uint64_t kMax3nPlus1Input64 = 0x5555555555555554ull;
 
+// Whether the jump from x may be taken whole: x keeps the headroom that holds every value
+// inside the jump within the width, and x / 2^margin is still at or above the start s.
+inline bool jump_allowed(std::uint64_t x, std::uint64_t s, unsigned margin) {
+    return (x >> (64 - kJumpHeadroomBits)) == 0 && (x >> margin) >= s;
+}
+
+#if defined(__SIZEOF_INT128__)
+using native_u128 = unsigned __int128;
+
+inline native_u128 to_native(U128 v) { return (static_cast<native_u128>(v.hi) << 64) | v.lo; }
+inline U128 from_native(native_u128 v) {
+    return U128{static_cast<std::uint64_t>(v), static_cast<std::uint64_t>(v >> 64)};
+}
+
+// The same in 128 bits, reading the high limbs alone, which only errs towards a single pass.
+inline bool jump_allowed(native_u128 x, native_u128 s, unsigned margin) {
+    const auto x_hi = static_cast<std::uint64_t>(x >> 64), s_hi = static_cast<std::uint64_t>(s >> 64);
+    return (x_hi >> (64 - kJumpHeadroomBits)) == 0 && (x_hi >> margin) > s_hi;
+}
+#endif
+
 // The shortcut walk of check_start in the native unsigned type N (64 or 128 bits), from its
 // loop head with value x >= s. Eight iterations are taken at once from the jump table while
-// no value inside them can fall below s or leave N; otherwise one pass: 3x+1 if x is odd,
-// then all its factors of two, then the comparison. Returns true once x < s; false, with x
-// odd and st counted up to it, when the next 3x+1 would leave N.
+// jump_allowed; otherwise one pass: 3x+1 if x is odd, then all its factors of two, then the
+// comparison. Returns true once x < s; false, with x odd and st counted up to it, when the
+// next 3x+1 would leave N.
 template <class N>
 inline bool walk_jumping(N s, N& x, std::uint64_t& st) {
     constexpr N kMaxInput = (~N{0} - 1) / 3;  // largest x with 3x+1 in N
-    constexpr unsigned kFitShift = 8 * sizeof(N) - kJumpHeadroomBits;
     for (;;) {
         const Jump j = kJumps[static_cast<std::uint64_t>(x) & (kJumpSize - 1)];
-        if ((x >> kFitShift) == 0 && (x >> j.margin) >= s) {
+        if (jump_allowed(x, s, j.margin)) {
             x = (x >> kJumpBits) * j.mul + j.add;
             st += j.steps;
             continue;
         }
-        // 3x+1 without a branch on the parity: after a jump x is as often even as odd.
-        const N odd = x & 1;
-        if (x > kMaxInput && odd != 0) return false;
-        x += (2 * x + 1) & (N{0} - odd);
-        st += static_cast<std::uint64_t>(odd);
+        if (x & 1) {
+            if (x > kMaxInput) return false;
+            x = 3 * x + 1;
+            ++st;
+        }
         const auto lo = static_cast<std::uint64_t>(x);
         const unsigned z = lo != 0 ? ctz64(lo) : 64 + ctz64(static_cast<std::uint64_t>(x >> 32 >> 32));
         x >>= z;
@@ -77,13 +97,6 @@ inline void walk_plain_u64(std::uint64_t s, std::uint64_t& steps, bool& escalate
 }
 
 #if defined(__SIZEOF_INT128__)
-using native_u128 = unsigned __int128;
-
-inline native_u128 to_native(U128 v) { return (static_cast<native_u128>(v.hi) << 64) | v.lo; }
-inline U128 from_native(native_u128 v) {
-    return U128{static_cast<std::uint64_t>(v), static_cast<std::uint64_t>(v >> 64)};
-}
-
 // check_start (s, shortcut on) resumed at its loop head with value n >= s, in 128 bits.
 inline void walk_shortcut_from_wide(U128 start, U128 value, std::uint64_t& steps, bool& escalated) {
     native_u128 n = to_native(value);
