@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "engine/jump_table.hpp"
 #include "engine/proof_table.hpp"
 #include "engine/survivor_lists.hpp"
 #include "sha256/sha256.hpp"
@@ -12,15 +11,21 @@ namespace {
 
 // For n = r (mod 2^24), r = e * 2^16 + r16 with r16 open in the proof table, the first 16
 // iterations take n to 3^k16 * (n >> 16) + x16, and the next eight follow the low 8 bits of
-// that value, l = (3^k16 * e + x16) mod 2^8: they end at 3^k * (n >> 24) + d with the jump of l.
+// that value, l = (3^k16 * e + x16) mod 2^8: they end at 3^k * (n >> 24) + d, where d is
+// 3^(k - k16) * ((3^k16 * e + x16) >> 8) + (l after its eight iterations).
 // After i iterations with k odd ones n is (3^k n + c) / 2^i, below n from the first i with
 // 2^i > 3^k on (n >= 2^16 is above every threshold c / (2^i - 3^k)); the shortcut walk then
 // compares at the next odd value.
 struct Tail {
     DeepKind kind;
     unsigned k;
-    unsigned steps;  // fixed only
+    unsigned steps;       // fixed only
+    std::uint64_t mul;    // 3^(k - k16), ctz and open only
+    std::uint64_t value;  // l after its eight iterations, ctz and open only
 };
+
+inline constexpr unsigned kTailBits = kDeepTableBits - kProofTableBits;
+inline constexpr std::uint64_t kTailSize = std::uint64_t{1} << kTailBits;
 
 Tail tail_of(unsigned k16, std::uint64_t l) {
     std::uint64_t x = l, p3 = pow3(k16);
@@ -38,9 +43,10 @@ Tail tail_of(unsigned k16, std::uint64_t l) {
             x /= 2;
             ++i;
         }
-        return i < kDeepTableBits ? Tail{DeepKind::fixed, k, i + k} : Tail{DeepKind::ctz, k, 0};
+        if (i < kDeepTableBits) return Tail{DeepKind::fixed, k, i + k, 0, 0};
+        return Tail{DeepKind::ctz, k, 0, pow3(k - k16), x};
     }
-    return Tail{DeepKind::open, k, 0};
+    return Tail{DeepKind::open, k, 0, pow3(k - k16), x};
 }
 
 struct Storage {
@@ -72,9 +78,9 @@ Storage build() {
         }
         open.push_back(Open{r, k, x});
     }
-    std::array<std::array<Tail, kJumpSize>, kProofTableBits + 1> tails;
+    std::array<std::array<Tail, kTailSize>, kProofTableBits + 1> tails;
     for (unsigned k16 = 0; k16 <= kProofTableBits; ++k16)
-        for (std::uint64_t l = 0; l < kJumpSize; ++l) tails[k16][l] = tail_of(k16, l);
+        for (std::uint64_t l = 0; l < kTailSize; ++l) tails[k16][l] = tail_of(k16, l);
 
     Storage s;
     s.classes.resize(open.size() * kDeepSlices);
@@ -90,11 +96,10 @@ Storage build() {
         for (std::size_t i = 0; i < open.size(); ++i) {
             const Open& o = open[i];
             const std::uint64_t x16 = pow3(o.k16) * e + o.x16;
-            const Jump& j = kJumps[x16 & (kJumpSize - 1)];
-            const Tail& t = tails[o.k16][x16 & (kJumpSize - 1)];
+            const Tail& t = tails[o.k16][x16 & (kTailSize - 1)];
             const unsigned v = o.r16 % 9;
             const unsigned fixed = t.kind == DeepKind::fixed ? 1 : 0;  // no branch: the kinds interleave
-            const std::uint64_t value = fixed ? t.steps : (x16 >> kJumpBits) * j.mul + j.add;
+            const std::uint64_t value = fixed ? t.steps : (x16 >> kTailBits) * t.mul + t.value;
             slice[i] = DeepClass{o.r16 | std::uint64_t{t.k} << 16 | std::uint64_t{static_cast<unsigned>(t.kind)} << 21 |
                                  value << 24};
             bucket[i] = static_cast<std::uint8_t>(static_cast<unsigned>(t.kind) * 9 + v);

@@ -1,22 +1,24 @@
 #pragma once
-// Eight iterations of x -> (3x+1)/2 | x/2 at once, chosen by the low 8 bits of x: every x with
-// x mod 256 = l becomes 3^k * (x >> 8) + add in 8 + k map steps (k odd iterations among the
-// eight). Every value on the way is at least x / 2^margin, so a walk may take the jump whole
-// when x >> margin is still at or above its start: no comparison inside it could end the walk.
-// Built at compile time.
+// b = kJumpBits iterations of x -> (3x+1)/2 | x/2 at once, chosen by the low b bits of x:
+// every x with x mod 2^b = l becomes 3^k * (x >> b) + add in b + k map steps (k odd iterations
+// among the b). Every value on the way is at least x / 2^margin, so a walk may take the jump
+// whole when x >> margin is still at or above its start: no comparison inside it could end
+// the walk. Built at compile time.
 #include <array>
 #include <cstdint>
 
 namespace pelorin {
 
-inline constexpr unsigned kJumpBits = 8;
+// 12 bits: fewer loop passes than 8 or 10 on every height measured, and the 48 KB table stays
+// in the level-2 cache.
+inline constexpr unsigned kJumpBits = 12;
 inline constexpr std::uint64_t kJumpSize = std::uint64_t{1} << kJumpBits;
 
 struct Jump {
-    std::uint16_t mul;    // 3^k
-    std::uint16_t add;    // the class's own value after the eight iterations, below 3^8
+    std::uint32_t mul;    // 3^k
+    std::uint32_t add;    // l after its b iterations, below 3^b
     std::uint8_t margin;  // smallest m with 2^m * 3^k_i >= 2^i after every iteration i
-    std::uint8_t steps;   // 8 + k
+    std::uint8_t steps;   // b + k
 };
 
 inline constexpr std::array<Jump, kJumpSize> kJumps = [] {
@@ -34,14 +36,20 @@ inline constexpr std::array<Jump, kJumpSize> kJumps = [] {
             }
             while ((pow3 << margin) < (std::uint64_t{1} << i)) ++margin;
         }
-        table[l] = Jump{static_cast<std::uint16_t>(pow3), static_cast<std::uint16_t>(x), static_cast<std::uint8_t>(margin),
+        table[l] = Jump{static_cast<std::uint32_t>(pow3), static_cast<std::uint32_t>(x), static_cast<std::uint8_t>(margin),
                         static_cast<std::uint8_t>(kJumpBits + k)};
     }
     return table;
 }();
 
-// Inside a jump from x every 3y+1 is below 2 * 3^8 / 2^7 * x < 2^7 * x, so a value whose top
-// 7 bits are clear stays within its width.
-inline constexpr unsigned kJumpHeadroomBits = 7;
+// Inside a jump from x every 3y+1 is below about 2 * 3^b / 2^(b-1) * x (b = kJumpBits), so a
+// value whose top bits are clear by that factor stays within its width.
+inline constexpr unsigned kJumpHeadroomBits = [] {
+    std::uint64_t p3 = 1;
+    for (unsigned i = 0; i < kJumpBits; ++i) p3 *= 3;
+    unsigned g = 0;
+    while ((std::uint64_t{1} << (g + kJumpBits - 1)) < 2 * p3) ++g;
+    return g;
+}();
 
 }  // namespace pelorin

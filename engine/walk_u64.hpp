@@ -36,7 +36,7 @@ inline bool jump_allowed(native_u128 x, native_u128 s, unsigned margin) {
 #endif
 
 // The shortcut walk of check_start in the native unsigned type N (64 or 128 bits), from its
-// loop head with value x >= s. Eight iterations are taken at once from the jump table while
+// loop head with value x >= s. kJumpBits iterations are taken at once from the jump table while
 // jump_allowed; otherwise one pass: 3x+1 if x is odd, then all its factors of two, then the
 // comparison. Returns true once x < s; false, with x odd and st counted up to it, when the
 // next 3x+1 would leave N.
