@@ -44,7 +44,7 @@ template <class N>
 inline bool walk_jumping(N s, N& x, std::uint64_t& st) {
     constexpr N kMaxInput = (~N{0} - 1) / 3;  // largest x with 3x+1 in N
     for (;;) {
-        const Jump j = kJumps[static_cast<std::uint64_t>(x) & (kJumpSize - 1)];
+        const Jump& j = kJumps[static_cast<std::uint64_t>(x) & (kJumpSize - 1)];
         if (jump_allowed(x, s, j.margin)) {
             x = (x >> kJumpBits) * j.mul + j.add;
             st += j.steps;
