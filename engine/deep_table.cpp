@@ -1,5 +1,7 @@
 #include "engine/deep_table.hpp"
 
+#include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/proof_table.hpp"
@@ -49,21 +51,21 @@ Tail tail_of(unsigned k16, std::uint64_t l) {
     return Tail{DeepKind::open, k, 0, pow3(k - k16), x};
 }
 
-struct Storage {
-    std::vector<DeepClass> classes;
-    std::vector<std::array<std::array<std::uint32_t, 10>, kDeepKinds>> first;
-    std::vector<std::array<DeepTable::FixedTotal, 9>> fixed_totals;
-    DeepTable view;
-};
-
-Storage build() {
-    // The open residues of the proof table with their first 16 iterations folded.
+// What every slice is built from, made once: the open residues with their first 16 iterations
+// folded, and the last eight iterations of every low byte after k16 odd ones.
+struct Basis {
     struct Open {
         std::uint32_t r16;
         unsigned k16;
+        std::uint64_t pow3_k16;
         std::uint64_t x16;
     };
     std::vector<Open> open;
+    std::array<std::array<Tail, kTailSize>, kProofTableBits + 1> tails;
+};
+
+Basis make_basis() {
+    Basis b;
     const auto proof = proof_table();
     for (std::uint32_t r = 1; r < kProofTableSize; r += 2) {
         if (proof[r] != kOpenResidue) continue;
@@ -76,60 +78,67 @@ Storage build() {
             }
             x /= 2;
         }
-        open.push_back(Open{r, k, x});
+        b.open.push_back(Basis::Open{r, k, pow3(k), x});
     }
-    std::array<std::array<Tail, kTailSize>, kProofTableBits + 1> tails;
+    if (b.open.size() != kDeepSliceClasses) throw std::logic_error("proof table with an unexpected number of open residues");
     for (unsigned k16 = 0; k16 <= kProofTableBits; ++k16)
-        for (std::uint64_t l = 0; l < kTailSize; ++l) tails[k16][l] = tail_of(k16, l);
+        for (std::uint64_t l = 0; l < kTailSize; ++l) b.tails[k16][l] = tail_of(k16, l);
+    return b;
+}
 
-    Storage s;
-    s.classes.resize(open.size() * kDeepSlices);
-    s.first.resize(kDeepSlices);
-    s.fixed_totals.resize(kDeepSlices);
-    std::vector<DeepClass> slice(open.size());
-    std::vector<std::uint8_t> bucket(open.size());
-    std::uint32_t at = 0;
-    for (unsigned e = 0; e < kDeepSlices; ++e) {
-        std::array<std::uint32_t, kDeepKinds * 9 + 1> start{};
-        auto& totals = s.fixed_totals[e];
-        totals = {};
-        for (std::size_t i = 0; i < open.size(); ++i) {
-            const Open& o = open[i];
-            const std::uint64_t x16 = pow3(o.k16) * e + o.x16;
-            const Tail& t = tails[o.k16][x16 & (kTailSize - 1)];
-            const unsigned v = o.r16 % 9;
-            const unsigned fixed = t.kind == DeepKind::fixed ? 1 : 0;  // no branch: the kinds interleave
-            const std::uint64_t value = fixed ? t.steps : (x16 >> kTailBits) * t.mul + t.value;
-            slice[i] = DeepClass{o.r16 | std::uint64_t{t.k} << 16 | std::uint64_t{static_cast<unsigned>(t.kind)} << 21 |
-                                 value << 24};
-            bucket[i] = static_cast<std::uint8_t>(static_cast<unsigned>(t.kind) * 9 + v);
-            ++start[bucket[i] + 1];
-            totals[v].count += fixed;
-            totals[v].steps += fixed * t.steps;
-        }
-        // A stable counting sort by (kind, v) keeps each span ascending by residue.
-        for (std::size_t b = 0; b < kDeepKinds * 9; ++b) start[b + 1] += start[b];
-        for (unsigned kind = 0; kind < kDeepKinds; ++kind)
-            for (unsigned v = 0; v <= 9; ++v) s.first[e][kind][v] = at + start[kind * 9 + v];
-        for (std::size_t i = 0; i < open.size(); ++i) s.classes[at + start[bucket[i]]++] = slice[i];
-        at += static_cast<std::uint32_t>(open.size());
+void build_slice(const Basis& b, unsigned e, DeepSlice& s) {
+    std::array<DeepClass, kDeepSliceClasses> classes;
+    std::array<std::uint8_t, kDeepSliceClasses> bucket;
+    std::array<std::uint16_t, kDeepKinds * 9 + 1> start{};
+    s.fixed_totals = {};
+    for (std::size_t i = 0; i < kDeepSliceClasses; ++i) {
+        const Basis::Open& o = b.open[i];
+        const std::uint64_t x16 = o.pow3_k16 * e + o.x16;
+        const Tail& t = b.tails[o.k16][x16 & (kTailSize - 1)];
+        const unsigned v = o.r16 % 9;
+        // Without branches: the kinds interleave at random.
+        const unsigned fixed = t.kind == DeepKind::fixed ? 1 : 0;
+        const std::uint64_t keep = std::uint64_t{fixed} - 1;  // all ones unless fixed
+        const std::uint64_t value = (((x16 >> kTailBits) * t.mul + t.value) & keep) | (t.steps & ~keep);
+        classes[i] = DeepClass{o.r16 | std::uint64_t{t.k} << 16 | std::uint64_t{static_cast<unsigned>(t.kind)} << 21 |
+                               value << 24};
+        bucket[i] = static_cast<std::uint8_t>(static_cast<unsigned>(t.kind) * 9 + v);
+        ++start[bucket[i] + 1u];
+        s.fixed_totals[v].count += fixed;
+        s.fixed_totals[v].steps += fixed * t.steps;
     }
-    s.view = DeepTable{s.classes, s.first, s.fixed_totals};
-    return s;
+    // A stable counting sort by (kind, v) keeps each group ascending by residue.
+    for (std::size_t g = 0; g < kDeepKinds * 9; ++g) start[g + 1] += start[g];
+    for (unsigned kind = 0; kind < kDeepKinds; ++kind)
+        for (unsigned v = 0; v <= 9; ++v) s.first[kind][v] = start[kind * 9 + v];
+    for (std::size_t i = 0; i < kDeepSliceClasses; ++i) s.classes[start[bucket[i]]++] = classes[i];
+}
+
+struct Table {
+    Basis basis = make_basis();
+    std::array<std::once_flag, kDeepSlices> built;
+    std::vector<DeepSlice> slices = std::vector<DeepSlice>(kDeepSlices);
+};
+
+Table& table() {
+    static Table t;  // function-local static: made exactly once, other threads wait
+    return t;
 }
 
 }  // namespace
 
-const DeepTable& deep_table() {
-    static const Storage s = build();  // function-local static: built exactly once, other threads wait
-    return s.view;
+const DeepSlice& deep_slice(unsigned e) {
+    Table& t = table();
+    std::call_once(t.built[e], [&] { build_slice(t.basis, e, t.slices[e]); });
+    return t.slices[e];
 }
 
 std::string deep_table_hash() {
-    const DeepTable& t = deep_table();
-    std::string bytes(t.classes.size() * 8, '\0');
-    for (std::size_t i = 0; i < t.classes.size(); ++i)
-        for (int b = 0; b < 8; ++b) bytes[8 * i + b] = static_cast<char>(t.classes[i].bits >> (8 * b));
+    std::string bytes;
+    bytes.reserve(kDeepSlices * kDeepSliceClasses * 8);
+    for (unsigned e = 0; e < kDeepSlices; ++e)
+        for (const DeepClass c : deep_slice(e).classes)
+            for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<char>(c.bits >> (8 * b)));
     return sha256_hex(bytes);
 }
 

@@ -33,30 +33,33 @@ struct DeepClass {
     constexpr std::uint64_t value() const { return bits >> 24; }
 };
 
-struct DeepTable {
-    // classes of slice e, kind, residue mod 9 v: [first[e][kind][v], first[e][kind][v+1]),
-    // ascending by residue.
-    std::span<const DeepClass> classes;
-    std::span<const std::array<std::array<std::uint32_t, 10>, kDeepKinds>> first;
-    // Per slice and residue mod 9, the fixed classes' count and summed steps.
+// The open residues of the proof table: the classes of every slice.
+inline constexpr std::size_t kDeepSliceClasses = 2114;
+
+// One slice: its classes grouped by kind and by residue mod 9, each group ascending by residue.
+struct DeepSlice {
+    std::array<DeepClass, kDeepSliceClasses> classes;
+    std::array<std::array<std::uint16_t, 10>, kDeepKinds> first;  // group (kind, v) is [first[kind][v], first[kind][v+1])
     struct FixedTotal {
         std::uint32_t count;
         std::uint32_t steps;
     };
-    std::span<const std::array<FixedTotal, 9>> fixed_totals;
+    std::array<FixedTotal, 9> fixed_totals;  // per v: the fixed classes' count and summed steps
 
-    std::span<const DeepClass> span(unsigned e, DeepKind kind, unsigned v) const {
-        const auto& f = first[e][static_cast<unsigned>(kind)];
-        return classes.subspan(f[v], f[v + 1] - f[v]);
+    std::span<const DeepClass> span(DeepKind kind, unsigned v) const {
+        const auto& f = first[static_cast<unsigned>(kind)];
+        return std::span<const DeepClass>(classes).subspan(f[v], f[v + 1] - f[v]);
     }
 };
 
-// Built once on first use (about 541,000 classes of at most 24 iterations each, a few
-// milliseconds; 4.3 MB), read-only afterwards.
-const DeepTable& deep_table();
+// Slice e, built on its first use (2,114 classes of at most 8 iterations beyond their 16-step
+// fold, some 30 microseconds; other threads wait for it) and read-only afterwards. Slices are
+// built one by one, so the pool's threads build the ones their blocks meet at the same time
+// and a short range builds only its own; all 256 take 4.3 MB.
+const DeepSlice& deep_slice(unsigned e);
 
-// Lower-case hex SHA-256 of the classes' bytes (each 8 bytes little-endian, in table order):
-// pins the table's content in the tests.
+// Lower-case hex SHA-256 of every slice's classes (each 8 bytes little-endian, slice after
+// slice in table order): pins the table's content in the tests.
 std::string deep_table_hash();
 
 }  // namespace pelorin

@@ -38,31 +38,30 @@ std::span<const DeepClass> window(std::span<const DeepClass> s, std::uint64_t lo
 inline constexpr std::uint64_t kDeepHighLimit = std::uint64_t{1} << 47;
 
 std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t) {
-    const DeepTable& table = deep_table();
-    const unsigned e = static_cast<unsigned>(base >> 16) % kDeepSlices;
+    const DeepSlice& slice = deep_slice(static_cast<unsigned>(base >> 16) % kDeepSlices);
     const bool whole = lo_r == 0 && hi_r >= kProofTableSize;
     const native_u128 q = to_native(U128{base, hi}) >> kDeepTableBits;
     std::uint64_t closed = 0, walked = 0, steps = 0;
     for (const unsigned v : kAllowedByBase[mod9(U128{base, hi})]) {
         if (whole) {
-            const auto total = table.fixed_totals[e][v];
+            const auto total = slice.fixed_totals[v];
             closed += total.count;
             steps += total.steps;
         } else {
-            for (const DeepClass c : window(table.span(e, DeepKind::fixed, v), lo_r, hi_r)) {
+            for (const DeepClass c : window(slice.span(DeepKind::fixed, v), lo_r, hi_r)) {
                 ++closed;
                 steps += c.value();
             }
         }
         // The count ends with the trailing zeros of 3^k q + d, which is below n: its low limb
         // alone gives them unless it is 0.
-        for (const DeepClass c : window(table.span(e, DeepKind::ctz, v), lo_r, hi_r)) {
+        for (const DeepClass c : window(slice.span(DeepKind::ctz, v), lo_r, hi_r)) {
             const native_u128 x = q * pow3(c.k()) + c.value();
             const auto x_lo = static_cast<std::uint64_t>(x);
             steps += kDeepTableBits + c.k() + (x_lo != 0 ? ctz64(x_lo) : 64 + ctz64(static_cast<std::uint64_t>(x >> 64)));
             ++closed;
         }
-        for (const DeepClass c : window(table.span(e, DeepKind::open, v), lo_r, hi_r)) {
+        for (const DeepClass c : window(slice.span(DeepKind::open, v), lo_r, hi_r)) {
             const U128 s{base + c.residue(), hi};
             const native_u128 x = q * pow3(c.k()) + c.value();
             std::uint64_t walk_steps = kDeepTableBits + c.k();

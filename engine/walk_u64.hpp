@@ -50,11 +50,11 @@ inline bool walk_jumping(N s, N& x, std::uint64_t& st) {
             st += j.steps;
             continue;
         }
-        if (x & 1) {
-            if (x > kMaxInput) return false;
-            x = 3 * x + 1;
-            ++st;
-        }
+        // 3x+1 without a branch on the parity, which after a jump is even or odd at random.
+        const N odd = x & 1;
+        if (x > kMaxInput && odd != 0) return false;
+        x += (2 * x + 1) & (N{0} - odd);
+        st += static_cast<std::uint64_t>(odd);
         const auto lo = static_cast<std::uint64_t>(x);
         const unsigned z = lo != 0 ? ctz64(lo) : 64 + ctz64(static_cast<std::uint64_t>(x >> 32 >> 32));
         x >>= z;
