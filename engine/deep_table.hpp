@@ -13,9 +13,10 @@
 #include <span>
 #include <string>
 
+#include "engine/tuning.hpp"
+
 namespace pelorin {
 
-inline constexpr unsigned kDeepTableBits = 24;
 // Bits 16..23 of a start pick one of 256 slices; a whole 2^16 block lies in one slice.
 inline constexpr unsigned kDeepSlices = 1u << (kDeepTableBits - 16);
 

@@ -7,11 +7,10 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/tuning.hpp"
+
 namespace pelorin {
 
-// 12 bits: fewer loop passes than 8 or 10 on every height measured, and the 48 KB table stays
-// in the level-2 cache.
-inline constexpr unsigned kJumpBits = 12;
 inline constexpr std::uint64_t kJumpSize = std::uint64_t{1} << kJumpBits;
 
 struct Jump {
