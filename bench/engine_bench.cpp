@@ -49,17 +49,17 @@ void BM_ChecksumOnly(benchmark::State& state, pelorin::ChecksumSpanFn kernel) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_ChecksumOnly, dispatched, pelorin::checksum_span_kernel())->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_ChecksumOnly, scalar, pelorin::checksum_span_scalar)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive, "record-recursive", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_68, "record-recursive", at(68))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_71, "record-recursive", at(71))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_75, "record-recursive", at(75))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_100, "record-recursive", at(100))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_116, "record-recursive", at(116))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_124, "record-recursive", at(124))->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, record_recursive_top, "record-recursive", kTop, kTopCount)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, cpu_sieve, "cpu-sieve", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Backend, avx2_experimental, "avx2-experimental", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ChecksumOnly, dispatched, pelorin::checksum_span_kernel())->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_ChecksumOnly, scalar, pelorin::checksum_span_scalar)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive, "record-recursive", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_68, "record-recursive", at(68))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_71, "record-recursive", at(71))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_75, "record-recursive", at(75))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_100, "record-recursive", at(100))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_116, "record-recursive", at(116))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_124, "record-recursive", at(124))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, record_recursive_top, "record-recursive", kTop, kTopCount)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, cpu_sieve, "cpu-sieve", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Backend, avx2_experimental, "avx2-experimental", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 BENCHMARK_MAIN();
