@@ -14,11 +14,10 @@ namespace pelorin {
 // Largest odd-step input whose 3n+1 stays below 2^64.
 inline constexpr std::uint64_t kMax3nPlus1Input64 = 0x5555555555555554ull;
 
-// Whether the jump from x may be taken whole: x keeps the headroom that holds every value
-// inside the jump within the width, and x / 2^margin is still at or above the start s.
-inline bool jump_allowed(std::uint64_t x, std::uint64_t s, unsigned margin) {
-    return (x >> (64 - kJumpHeadroomBits)) == 0 && (x >> margin) >= s;
-}
+// Whether x keeps the headroom that holds every value of a jump from it within the width, and
+// whether x / 2^margin is still at or above the start s, so that no comparison can fall inside.
+inline bool jump_fits(std::uint64_t x) { return (x >> (64 - kJumpHeadroomBits)) == 0; }
+inline bool jump_clear(std::uint64_t x, std::uint64_t s, unsigned margin) { return (x >> margin) >= s; }
 
 #if defined(__SIZEOF_INT128__)
 using native_u128 = unsigned __int128;
@@ -28,27 +27,30 @@ inline U128 from_native(native_u128 v) {
     return U128{static_cast<std::uint64_t>(v), static_cast<std::uint64_t>(v >> 64)};
 }
 
-// The same in 128 bits, reading the high limbs alone, which only errs towards a single pass.
-inline bool jump_allowed(native_u128 x, native_u128 s, unsigned margin) {
-    const auto x_hi = static_cast<std::uint64_t>(x >> 64), s_hi = static_cast<std::uint64_t>(s >> 64);
-    return (x_hi >> (64 - kJumpHeadroomBits)) == 0 && (x_hi >> margin) > s_hi;
+// The same in 128 bits; the second test reads the high limbs alone, which only errs towards a
+// single pass.
+inline bool jump_fits(native_u128 x) { return jump_fits(static_cast<std::uint64_t>(x >> 64)); }
+inline bool jump_clear(native_u128 x, native_u128 s, unsigned margin) {
+    return (static_cast<std::uint64_t>(x >> 64) >> margin) > static_cast<std::uint64_t>(s >> 64);
 }
 #endif
 
 // The shortcut walk of check_start in the native unsigned type N (64 or 128 bits), from its
 // loop head with value x >= s. kJumpBits iterations are taken at once from the jump table while
-// jump_allowed; otherwise one pass: 3x+1 if x is odd, then all its factors of two, then the
+// jump_fits and jump_clear; otherwise one pass: 3x+1 if x is odd, then all its factors of two, then the
 // comparison. Returns true once x < s; false, with x odd and st counted up to it, when the
 // next 3x+1 would leave N.
 template <class N>
 inline bool walk_jumping(N s, N& x, std::uint64_t& st) {
     constexpr N kMaxInput = (~N{0} - 1) / 3;  // largest x with 3x+1 in N
     for (;;) {
-        const Jump& j = kJumps[static_cast<std::uint64_t>(x) & (kJumpSize - 1)];
-        if (jump_allowed(x, s, j.margin)) {
-            x = (x >> kJumpBits) * j.mul + j.add;
-            st += j.steps;
-            continue;
+        if (jump_fits(x)) {  // only then the table: near the top of the range it is never used
+            const Jump& j = kJumps[static_cast<std::uint64_t>(x) & (kJumpSize - 1)];
+            if (jump_clear(x, s, j.margin)) {
+                x = (x >> kJumpBits) * j.mul + j.add;
+                st += j.steps;
+                continue;
+            }
         }
         // 3x+1 without a branch on the parity, which after a jump is even or odd at random.
         const N odd = x & 1;
