@@ -54,7 +54,7 @@ struct DeepSlice {
 };
 
 // Slice e, built on its first use (2,114 classes of at most 8 iterations beyond their 16-step
-// fold, some 30 microseconds; other threads wait for it) and read-only afterwards. Slices are
+// fold, some 40 microseconds; other threads wait for it) and read-only afterwards. Slices are
 // built one by one, so the pool's threads build the ones their blocks meet at the same time
 // and a short range builds only its own; all 256 take 4.3 MB.
 const DeepSlice& deep_slice(unsigned e);
