@@ -92,15 +92,16 @@ std::uint64_t walk_folded_block(std::uint64_t hi, std::uint64_t base, std::uint6
         bool escalated = false;
 #if defined(__SIZEOF_INT128__)
         if (fold_fits(hi, *c)) {
+            // With a 128-bit integer this runs above 2^111 only: the fold is past 2^64.
             const native_u128 x = (to_native(U128{base, hi}) >> kProofTableBits) * pow3(c->k) + c->offset;
             steps = kProofTableBits + c->k;
-            if ((x >> 64) == 0) walk_shortcut_from_u64(s.lo, static_cast<std::uint64_t>(x), steps, escalated);
-            else walk_shortcut_from_wide(s, from_native(x), steps, escalated);
+            walk_shortcut_from_wide(s, from_native(x), steps, escalated);
             t.completed(escalated, hi != 0, steps);
             continue;
         }
 #endif
-        walk_shortcut_from_wide(s, s, steps, escalated);
+        if (hi == 0) walk_shortcut_u64(s.lo, steps, escalated);
+        else walk_shortcut_from_wide(s, s, steps, escalated);
         t.completed(escalated, hi != 0, steps);
     }
     return static_cast<std::uint64_t>(stop - it);
