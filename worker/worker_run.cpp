@@ -9,7 +9,7 @@
 #include "coordinator/coordinator_api.hpp"
 #include "coordinator/module_path.hpp"
 #include "coordinator/registration.hpp"
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "gpu/cuda_backend.hpp"
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
