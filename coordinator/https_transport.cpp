@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #ifndef PELORIN_COORDINATOR_HOST
@@ -22,6 +23,10 @@ CoordinatorAddress g_address{PELORIN_COORDINATOR_HOST, PELORIN_COORDINATOR_PORT}
 TransportTimeouts g_timeouts;
 
 }  // namespace
+
+std::string coordinator_error_text(std::uint32_t status, std::string_view body) {
+    return "Coordinator error " + std::to_string(status) + ": " + std::string(body);
+}
 
 void set_proxy_mode(std::uint32_t value) { g_proxy_mode.exchange(value); }
 std::uint32_t proxy_mode() { return g_proxy_mode.load(); }

@@ -56,6 +56,10 @@ struct HttpsResponse {
     std::string body;
 };
 
+// The message of a reply outside 200..299: "Coordinator error <status>: <body>", the body as
+// received.
+std::string coordinator_error_text(std::uint32_t status, std::string_view body);
+
 // `method` and `path` as sent ("GET", "/healthz"); `body` may be empty; an empty `token`
 // sends no Authorization header. Requests from all threads are served one after the other.
 HttpsResponse https_request(std::string_view method, std::string_view path, std::string_view body,

@@ -226,7 +226,7 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
         fail("Could not send HTTPS request to " + address.host + ": " + detail);
     }
     if (status < 200 || status > 299) {
-        fail("Coordinator error " + std::to_string(status) + ": " + transfer.body);
+        fail(coordinator_error_text(static_cast<std::uint32_t>(status), transfer.body));
     }
     return HttpsResponse{static_cast<std::uint32_t>(status), std::move(transfer.body)};
 }

@@ -151,7 +151,7 @@ HttpsResponse https_request(std::string_view method, std::string_view path, std:
         reply.resize(at + read);
     }
 
-    if (status < 200 || status > 299) fail("Coordinator error " + std::to_string(status) + ": " + reply);
+    if (status < 200 || status > 299) fail(coordinator_error_text(status, reply));
     return HttpsResponse{status, std::move(reply)};
 }
 

@@ -78,7 +78,11 @@ std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std
     std::ifstream in(checkpoint_path(), std::ios::binary);
     if (!in) return std::nullopt;
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return checkpoint_from_text(text, lease_id, begin, end);
+}
 
+std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
+                                               const std::string& begin, const std::string& end) {
     if (json_string_field(text, "lease_id", "") != lease_id) return std::nullopt;
     if (json_string_field(text, "begin", "") != begin) return std::nullopt;
     if (json_string_field(text, "end", "") != end) return std::nullopt;

@@ -30,6 +30,10 @@ void save_checkpoint(const Checkpoint& cp);
 std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
                                           const std::string& end);
 
+// load_checkpoint on the bytes of a checkpoint.json already read.
+std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
+                                               const std::string& begin, const std::string& end);
+
 // Removes checkpoint.json; any failure is ignored.
 void delete_checkpoint();
 
