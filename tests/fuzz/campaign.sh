@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A longer campaign: every fuzz target in turn (one process at a time, at low priority, so
+# A longer campaign: every fuzz target in turn (one process at a time, niced like a build, so
 # that the machine stays usable), each for RUNS inputs (default 10^7) after its seeds.
 #   tests/fuzz/campaign.sh [RUNS] [NAME...]
 # Needs the fuzz preset built. Writes build/fuzz/campaign/NAME.log per target and one line per
@@ -8,9 +8,14 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-10000000}
-# Inputs up to 1 KiB: every member and form fits, and long texts cost time better spent on
-# variety (the table tests cover megabyte texts).
-max_len=${PELORIN_FUZZ_MAX_LEN:-1024}
+# Inputs up to 1 KiB (256 bytes for the integer forms): every member and form fits, and long
+# texts cost time better spent on variety (the table tests cover megabyte texts).
+max_len_of() {
+  case $1 in
+    integer_text) echo "${PELORIN_FUZZ_MAX_LEN:-256}" ;;
+    *) echo "${PELORIN_FUZZ_MAX_LEN:-1024}" ;;
+  esac
+}
 shift || true
 names=("$@")
 if ((${#names[@]} == 0)); then
@@ -21,7 +26,8 @@ mkdir -p "$out"
 for name in "${names[@]}"; do
   log=$out/$name.log
   start=$SECONDS
-  nice -n 19 bash tests/fuzz/run.sh "build/fuzz/tests/fuzz/${name}_fuzz" -max_len="$max_len" -runs="$runs" >"$log" 2>&1
+  nice bash tests/fuzz/run.sh "build/fuzz/tests/fuzz/${name}_fuzz" -max_len="$(max_len_of "$name")" -runs="$runs" \
+    >"$log" 2>&1
   status=$?
   done_line=$(grep -E '^#[0-9]+ +DONE' "$log" | tail -1)
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
