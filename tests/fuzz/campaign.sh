@@ -29,7 +29,7 @@ for name in "${names[@]}"; do
   nice bash tests/fuzz/run.sh "build/fuzz/tests/fuzz/${name}_fuzz" -max_len="$(max_len_of "$name")" -runs="$runs" \
     >"$log" 2>&1
   status=$?
-  done_line=$(grep -E '^#[0-9]+ +DONE' "$log" | tail -1)
+  done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1)
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   per_second=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   cov=$(sed -n 's/.* cov: \([0-9]*\) ft: \([0-9]*\) corp: \([^ ]*\) .*/edges \1, features \2, corpus \3/p' <<<"$done_line")
