@@ -31,4 +31,14 @@ inline void expect_message(std::string_view message, std::initializer_list<std::
     broken("a refusal without one of its parser's messages", message);
 }
 
+// The refusals of a lease's bounds: their text forms (parse_u128, parse_end_bound) and the
+// range they make (unit_size).
+inline bool is_bound_refusal(std::string_view message) {
+    for (std::string_view m : {"empty integer", "only 2^k notation is supported", "invalid power expression",
+                               "integer exceeds 128 bits or is malformed", "range end is below begin",
+                               "single work unit is larger than uint64"})
+        if (message == m) return true;
+    return false;
+}
+
 }  // namespace pelorin::fuzz
