@@ -8,11 +8,11 @@ packages=(
   # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).
   clang-14 libclang-rt-14-dev
 )
-# The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and an X server
-# with screenshots for the window (Wine's own fonts draw its caption buttons). Their
-# recommended extras (more fonts, media codecs, Mono...) are not needed.
+# The Windows build: the MinGW-w64 cross compiler, NSIS for the installer, Wine to run its
+# tests, and an X server with screenshots for the window (Wine's own fonts draw its caption
+# buttons). Their recommended extras (more fonts, media codecs, Mono...) are not needed.
 windows_packages=(
-  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+  g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine
   xvfb xauth imagemagick
 )
 

@@ -13,10 +13,7 @@
 set -euo pipefail
 gui=$1 probe_exe=$2 trust_ca=$3 coordinator=$4 port=$5 work=$6
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+source "$(dirname "$0")/test_script_lib.sh"
 [ -x "$coordinator" ] || skip "no development coordinator at $coordinator (build the linux preset first)"
 for tool in Xvfb wine wineboot wineserver winepath /usr/bin/import; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
@@ -29,13 +26,6 @@ readonly steady_seconds=2       # no new status text for this long: work has sto
 readonly change_seconds=60      # the next progress text after resuming
 readonly close_after_seconds=0.1  # from a progress text to the close: well inside the next chunk
 readonly exit_seconds=60        # the process ends after the close
-
-started=$EPOCHREALTIME
-say() { printf '[%6.2f s] %s\n' "$(awk "BEGIN { print $EPOCHREALTIME - $started }")" "$*"; }
-fail() {
-  say "FAILED: $*"
-  exit 1
-}
 
 rm -rf "$work"
 mkdir -p "$work/localappdata"
@@ -68,6 +58,11 @@ say "X server on $DISPLAY"
 # no window manager to wait for, and the data folder in WORKDIR.
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i </dev/null >"$work/wineboot.log" 2>&1 || fail "making the Wine prefix failed: $(cat "$work/wineboot.log")"
+# The data folder below is a volatile registry value, lost whenever the prefix's server ends
+# (a few seconds after its last process; the coordinator can take longer to start): the
+# server stays until the cleanup ends it (a server runs persistent from its start only).
+wineserver -w
+wineserver -p
 if [ -d /usr/share/wine/fonts ]; then cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"; fi
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$work/wineboot.log" 2>&1
 data_folder=$(winepath -w "$work/localappdata")

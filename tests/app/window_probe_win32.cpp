@@ -13,6 +13,8 @@
 //   window-probe close-on-change SECONDS AFTER when the status text next changes, wait AFTER seconds
 //                                              and close the window (WM_CLOSE); print "closed <time>",
 //                                              then "gone <time>" once the window no longer exists
+//   window-probe dpi-awareness                 print the window's DPI awareness as its manifest set it:
+//                                              unaware, system or per-monitor (per-monitor v2 included)
 //
 // CONTROL: header, status, start, pause, profile. Exit status: 0 done, 1 not found in time or
 // the window did not answer, 2 bad arguments.
@@ -191,6 +193,16 @@ int wmain(int argc, wchar_t** argv) {
         print("closed " + std::to_string(unix_time_ns()));
         if (!wait_for(seconds, [&] { return !IsWindow(window); })) fail("the window did not go away");
         print("gone " + std::to_string(unix_time_ns()));
+    } else if (command == L"dpi-awareness") {
+        want_args(0);
+        HWND window = main_window();
+        if (!window) fail("no window of class PelorinCommunityWorkerWindow");
+        switch (GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(window))) {
+            case DPI_AWARENESS_UNAWARE: print("unaware"); break;
+            case DPI_AWARENESS_SYSTEM_AWARE: print("system"); break;
+            case DPI_AWARENESS_PER_MONITOR_AWARE: print("per-monitor"); break;
+            default: fail("the window's DPI awareness is unknown");
+        }
     } else {
         fail("unknown command: " + utf8(command), 2);
     }

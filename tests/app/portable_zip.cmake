@@ -1,0 +1,28 @@
+# cmake -DZIP=... -DPROGRAM=... -DVERSION=... -DWORK=... -P portable_zip.cmake
+# The portable zip holds exactly the program as built and a read-me (CR LF lines) that names
+# the version and the data folder.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ZIP} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot extract ${ZIP}: ${status}")
+endif()
+file(GLOB entries RELATIVE ${WORK} ${WORK}/*)
+list(SORT entries)
+if(NOT entries STREQUAL "PelorinWorker.exe;README.txt")
+  message(FATAL_ERROR "${ZIP} holds \"${entries}\", expected PelorinWorker.exe and README.txt")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${PROGRAM} ${WORK}/PelorinWorker.exe RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "the zip's PelorinWorker.exe is not the program as built (${PROGRAM})")
+endif()
+# Compared as hexadecimal: file(READ) as text drops carriage returns.
+file(READ ${WORK}/README.txt readme HEX)
+foreach(wanted "${VERSION} (portable)\r\n" "%LOCALAPPDATA%\\PelorinWorker")
+  string(HEX "${wanted}" wanted_hex)
+  string(FIND "${readme}" "${wanted_hex}" at)
+  if(at EQUAL -1)
+    file(READ ${WORK}/README.txt text)
+    message(FATAL_ERROR "the read-me lacks \"${wanted}\" (CR LF lines):\n${text}")
+  endif()
+endforeach()
