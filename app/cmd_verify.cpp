@@ -1,10 +1,12 @@
 #include "app/cmd_verify.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "app/console_output.hpp"
 #include "app/record_json.hpp"
@@ -71,6 +73,18 @@ UnitResult verify_with_progress(const UnitRange& range, const BackendOptions& op
     return total;
 }
 
+// A decimal count that fits 64 bits: a minus sign or a value of 2^64 or more is refused, not
+// wrapped or clamped.
+std::optional<std::uint64_t> parse_count(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, value, 10);
+    if (text.empty() || error != std::errc{} || end != last) return std::nullopt;
+    return value;
+}
+
+const char* const kChunkStartsRule = "a whole number from 0 to 18446744073709551615 (2^64 - 1) is needed";
+
 }  // namespace
 
 VerifyCommand::VerifyCommand(CLI::App& parent) {
@@ -82,7 +96,11 @@ VerifyCommand::VerifyCommand(CLI::App& parent) {
     app_->add_option("--begin", begin_, "First start (decimal, 0x-hex or 2^k; blanks are ignored)")->required();
     app_->add_option("--end", end_, "Exclusive end (as --begin, or 2^128)")->required();
     app_->add_option("--threads", threads_, "Pool threads; 0 uses every hardware thread")->capture_default_str();
-    app_->add_option("--chunk-starts", chunk_starts_, "Starts per chunk of the thread pool")->capture_default_str();
+    app_->add_option("--chunk-starts", chunk_starts_, "Starts per chunk of the thread pool (0 is taken as 1)")
+        ->capture_default_str()
+        ->check(CLI::Validator(
+            [](std::string& text) { return parse_count(text) ? std::string() : std::string(kChunkStartsRule); },
+            "COUNT"));
     app_->add_option("--block-size", block_size_, "CUDA threads per block: a power of two up to 512")
         ->capture_default_str();
     app_->add_option("--sieve-bits", sieve_bits_, "Descent table width of cuda-recursive (used as 12..24)")
@@ -106,7 +124,7 @@ int VerifyCommand::run() const {
     BackendOptions options;
     options.name = backend_;
     options.threads = threads_;
-    options.chunk_starts = chunk_starts_;
+    options.chunk_starts = *parse_count(chunk_starts_);
     options.block_size = block_size_;
     options.sieve_bits = sieve_bits_;
     options.run_mode = run_mode_;

@@ -17,7 +17,7 @@ private:
     std::string begin_;
     std::string end_;
     std::uint32_t threads_ = 0;
-    std::uint64_t chunk_starts_ = 65536;
+    std::string chunk_starts_ = "65536";
     std::uint32_t block_size_ = 256;
     std::uint32_t sieve_bits_ = 24;
     std::string run_mode_ = "fast";

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "worker/display_text.hpp"
+#include "worker/status_text.hpp"
 
 namespace pelorin {
 namespace {
@@ -16,19 +16,6 @@ std::string where(const UnitPosition& unit) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f%%", percent);
     return std::string(buf) + " of unit [" + unit.begin + ", " + unit.end + ")";
-}
-
-std::string utc_stamp(TerminalFrontEnd::Clock::time_point at) {
-    const std::time_t t = TerminalFrontEnd::Clock::to_time_t(at);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &t);
-#else
-    gmtime_r(&t, &utc);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return buf;
 }
 
 }  // namespace
@@ -55,7 +42,7 @@ std::string terminal_wording(std::string text) {
 }
 
 std::string journal_line(const std::string& text, TerminalFrontEnd::Clock::time_point at) {
-    std::string line = utc_stamp(at);
+    std::string line = utc_time_text(at, "%Y-%m-%dT%H:%M:%SZ");
     bool first = true;
     for (std::size_t start = 0; start <= text.size();) {
         const auto end = std::min(text.find("\r\n", start), text.size());

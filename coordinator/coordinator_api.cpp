@@ -73,12 +73,16 @@ Lease acquire_lease(const std::string& token, double starts_per_second, const st
         https_request("POST", "/api/v1/leases/acquire",
                       "{\"starts_per_second\":" + rate_text(starts_per_second) + ",\"proof_hash\":\"" + proof_hash + "\"}",
                       token);
+    return read_lease(reply.body);
+}
+
+Lease read_lease(std::string_view body) {
     Lease lease;
-    lease.complete = json_bool_field(reply.body, "complete", false);
+    lease.complete = json_bool_field(body, "complete", false);
     if (lease.complete) return lease;
-    lease.lease_id = json_string_field(reply.body, "lease_id", "");
-    lease.begin = json_string_field(reply.body, "begin", "");
-    lease.end = json_string_field(reply.body, "end", "");
+    lease.lease_id = json_string_field(body, "lease_id", "");
+    lease.begin = json_string_field(body, "begin", "");
+    lease.end = json_string_field(body, "end", "");
     // The lease id goes into request paths and the checkpoint, begin and end into the checkpoint.
     require_safe_text("Coordinator sent", "lease_id", lease.lease_id, TextPlace::path_segment);
     require_safe_text("Coordinator sent", "begin", lease.begin, TextPlace::json_string);
@@ -93,7 +97,9 @@ void send_heartbeat(const std::string& token, const std::string& lease_id, std::
 std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json) {
     const HttpsResponse reply =
         https_request("POST", lease_path(lease_id, "complete"), "{\"result\":" + result_json + "}", token);
-    return json_string_field(reply.body, "audit", "submitted");
+    return read_audit(reply.body);
 }
+
+std::string read_audit(std::string_view body) { return json_string_field(body, "audit", "submitted"); }
 
 }  // namespace pelorin

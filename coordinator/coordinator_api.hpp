@@ -4,6 +4,7 @@
 // (a status outside 200..299 is "Coordinator error <status>: <body>").
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pelorin {
 
@@ -30,11 +31,17 @@ void report_benchmark(const std::string& token, const std::string& build_hash, c
 // begin or end holds a character that cannot stand in a request path or a stored text.
 Lease acquire_lease(const std::string& token, double starts_per_second, const std::string& proof_hash);
 
+// The lease of an acquire reply's body, with the checks of acquire_lease.
+Lease read_lease(std::string_view body);
+
 // PUT /api/v1/leases/<lease id>/heartbeat with the unit's offset; the reply is not read.
 void send_heartbeat(const std::string& token, const std::string& lease_id, std::uint64_t offset);
 
 // POST /api/v1/leases/<lease id>/complete with the unit's result JSON text; returns the
 // reply's audit text ("submitted" when it has none).
 std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json);
+
+// The audit text of a complete reply's body.
+std::string read_audit(std::string_view body);
 
 }  // namespace pelorin

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #ifndef PELORIN_COORDINATOR_HOST

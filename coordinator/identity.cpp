@@ -14,11 +14,16 @@ std::string identity_text(const WorkerIdentity& identity) {
 
 WorkerIdentity load_identity() {
     const std::string text = read_identity_text();
-    WorkerIdentity identity;
     if (text.empty()) {
+        WorkerIdentity identity;
         identity.client_id = random_hex(16);
         return identity;
     }
+    return identity_from_text(text);
+}
+
+WorkerIdentity identity_from_text(std::string_view text) {
+    WorkerIdentity identity;
     identity.client_id = json_string_field(text, "client_id", "");
     identity.worker_id = json_string_field(text, "worker_id", "");
     identity.token = json_string_field(text, "token", "");

@@ -2,6 +2,7 @@
 // Who this worker is to the coordinator: a client id of its own choosing, and the worker id
 // and bearer token issued at registration. Stored in identity.bin in the data folder.
 #include <string>
+#include <string_view>
 
 namespace pelorin {
 
@@ -18,5 +19,8 @@ std::string identity_text(const WorkerIdentity& identity);
 // nothing readable is stored (nothing is written). Throws std::runtime_error when a stored
 // member holds a character that cannot be sent or stored again; the file stays as it is.
 WorkerIdentity load_identity();
+
+// The members of a stored identity text that is not empty, with the checks of load_identity.
+WorkerIdentity identity_from_text(std::string_view text);
 
 }  // namespace pelorin

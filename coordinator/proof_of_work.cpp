@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin {
 

@@ -28,6 +28,11 @@ struct Tally {
             ++u64_done;
         }
     }
+    // n starts that fell below themselves in the U128 stage, with steps between them.
+    void completed_many(std::uint64_t n, bool wide, std::uint64_t steps) {
+        add_steps(steps);
+        (wide ? u128_done : u64_done) += n;
+    }
     void fold_into(UnitResult& r) const {
         r.checked.add_u64(checked);
         r.candidates.add_u64(candidates);

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin {
 

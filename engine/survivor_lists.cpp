@@ -27,16 +27,21 @@ std::array<std::vector<TableSurvivor>, 9> build_table_survivors() {
     std::array<std::vector<TableSurvivor>, 9> lists;
     for (unsigned m = 0; m < 9; ++m)
         for (const std::uint16_t r : survivors(true, m)) {
+            // After j iterations with k odd ones, n has become (3^k n + c) / 2^j with
+            // c < 3^k 2^j, so an odd step there forms 3x+1 < 3^(k+1) (n + 2^(j+1)) / 2^j. With
+            // 2^(g+j) >= 2 * 3^(k+1) that is below 2^128 for every n < 2^(128-g).
             std::uint64_t x = r;
-            std::uint16_t k = 0;
+            unsigned k = 0, g = 0;
             for (unsigned j = 0; j < kProofTableBits; ++j) {
                 if (x & 1) {
+                    while ((std::uint64_t{1} << (g + j)) < 2 * pow3(k + 1)) ++g;
                     x = 3 * x + 1;
                     ++k;
                 }
                 x /= 2;
             }
-            lists[m].push_back(TableSurvivor{static_cast<std::uint32_t>(x), r, k});
+            lists[m].push_back(TableSurvivor{static_cast<std::uint32_t>(x), r, static_cast<std::uint8_t>(k),
+                                             static_cast<std::uint8_t>(64 - g)});
         }
     return lists;
 }
@@ -46,16 +51,6 @@ std::array<std::vector<TableSurvivor>, 9> build_table_survivors() {
 std::span<const TableSurvivor> table_survivors(unsigned base_mod9) {
     static const auto lists = build_table_survivors();
     return lists[base_mod9];
-}
-
-std::uint64_t pow3(unsigned k) {
-    static constexpr std::array<std::uint64_t, 17> kPow3 = [] {
-        std::array<std::uint64_t, 17> p{};
-        p[0] = 1;
-        for (std::size_t i = 1; i < p.size(); ++i) p[i] = 3 * p[i - 1];
-        return p;
-    }();
-    return kPow3[k];
 }
 
 std::span<const std::uint16_t> survivors(bool with_table, unsigned base_mod9) {

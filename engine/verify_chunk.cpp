@@ -10,6 +10,7 @@
 #include "engine/mix64.hpp"
 #include "engine/proof_table.hpp"
 #include "engine/survivor_lists.hpp"
+#include "engine/table_block.hpp"
 #include "engine/walk_u64.hpp"
 #include "wideint/decimal.hpp"
 
@@ -76,31 +77,6 @@ inline void walk(U128 s, Check check, Tally& t) {
     t.completed(escalated, s.hi != 0, steps);
 }
 
-// Blocks below 2^116 have q = n >> 16 below 2^100, so no value inside the folded first 16
-// iterations (at most about 2^11 * n) reaches 2^128, where the counting rules change.
-inline constexpr std::uint64_t kJumpHighLimit = std::uint64_t{1} << 52;
-
-// The table's survivors of one block: each walk starts after its folded first 16 iterations.
-void walk_table_survivors(std::uint64_t hi, std::uint64_t base, const TableSurvivor* it, const TableSurvivor* stop,
-                          Tally& t) {
-#if defined(__SIZEOF_INT128__)
-    if (hi < kJumpHighLimit) {
-        const native_u128 q = to_native(U128{base, hi}) >> kProofTableBits;
-        for (; it != stop; ++it) {
-            const U128 s{base + it->residue, hi};
-            const native_u128 x = q * pow3(it->k) + it->offset;
-            std::uint64_t steps = kProofTableBits + it->k;
-            bool escalated = false;
-            if ((x >> 64) == 0) walk_shortcut_from_u64(s.lo, static_cast<std::uint64_t>(x), steps, escalated);
-            else walk_shortcut_from_wide(s, from_native(x), steps, escalated);
-            t.completed(escalated, hi != 0, steps);
-        }
-        return;
-    }
-#endif
-    for (; it != stop; ++it) walk(U128{base + it->residue, hi}, Check::shortcut, t);
-}
-
 // Starts lo = first .. first + count - 1 with high limb hi, all inside one aligned block of
 // 2^16 and above the first block: no start is 0 or 1 and every finite table entry is below
 // them, so the survivor lists apply.
@@ -117,14 +93,9 @@ void verify_block(std::uint64_t hi, std::uint64_t first, std::uint64_t count, co
     const std::uint64_t base = first & ~(kProofTableSize - 1);
     const std::uint64_t lo_r = first - base, hi_r = lo_r + count;  // residues [lo_r, hi_r)
     if (f.table) {
-        const auto list = table_survivors(mod9(U128{base, hi}));
-        const auto by_residue = [](const TableSurvivor& e, std::uint64_t r) { return e.residue < r; };
-        const auto it = std::lower_bound(list.begin(), list.end(), lo_r, by_residue);
-        const auto stop = hi_r >= kProofTableSize ? list.end() : std::lower_bound(it, list.end(), hi_r, by_residue);
-        const auto walked = static_cast<std::uint64_t>(stop - it);
+        const std::uint64_t walked = walk_table_block(hi, base, lo_r, hi_r, t);
         t.candidates += walked;
         t.exclusions += count - walked;
-        walk_table_survivors(hi, base, list.data() + (it - list.begin()), list.data() + (stop - list.begin()), t);
         return;
     }
     const auto list = survivors(false, mod9(U128{base, hi}));

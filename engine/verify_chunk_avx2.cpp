@@ -45,6 +45,13 @@ void verify_lanes_portable(std::uint64_t first, std::uint64_t count, UnitResult&
     t.fold_into(result);
 }
 
+LanesFn lanes_kernel_for(bool avx2) { return avx2 ? verify_lanes_avx2 : verify_lanes_portable; }
+
+LanesFn lanes_kernel() {
+    static const LanesFn fn = lanes_kernel_for(cpu_has_avx2());
+    return fn;
+}
+
 }  // namespace detail
 
 UnitResult verify_chunk_avx2(const UnitRange& range, std::uint64_t offset, std::uint64_t count,
@@ -54,8 +61,8 @@ UnitResult verify_chunk_avx2(const UnitRange& range, std::uint64_t offset, std::
     if (over) throw std::overflow_error("work unit crosses 2^128");
     const U128 last = count == 0 ? first : add_u64(first, count - 1, &over);
     if (over) throw std::overflow_error("work unit crosses 2^128");
-    // Only 64-bit lanes exist, and only on AVX2: everything else is the scalar "ctz" loop.
-    if (first.hi != 0 || last.hi != 0 || !cpu_has_avx2()) {
+    // Lanes are 64 bits wide: a chunk reaching 2^64 is the scalar "ctz" loop.
+    if (first.hi != 0 || last.hi != 0) {
         UnitResult r = verify_chunk(range, offset, count, "ctz");
         r.backend = name;
         return r;
@@ -67,7 +74,7 @@ UnitResult verify_chunk_avx2(const UnitRange& range, std::uint64_t offset, std::
     bool end_is_2_128 = false;
     const U128 end = add_u64(first, count, &end_is_2_128);
     r.end = end_to_decimal(end_is_2_128 ? U128{} : end, end_is_2_128);
-    if (count > 0) detail::verify_lanes_avx2(first.lo, count, r);
+    if (count > 0) detail::lanes_kernel()(first.lo, count, r);
     return r;
 }
 

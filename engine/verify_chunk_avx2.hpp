@@ -1,7 +1,8 @@
 #pragma once
 // "avx2-experimental": four starts at a time in the lanes of a 256-bit vector, one map step
-// per iteration. Chunks reaching 2^64, and processors without AVX2, take the scalar "ctz"
-// loop instead and keep the backend name.
+// per iteration. Chunks reaching 2^64 take the scalar "ctz" loop instead and keep the backend
+// name; processors without AVX2 (with BMI1 and BMI2) run the same four-lane loop written one
+// lane at a time, so the record never depends on the processor.
 #include <cstdint>
 #include <string>
 
@@ -15,8 +16,14 @@ UnitResult verify_chunk_avx2(const UnitRange& range, std::uint64_t offset, std::
 namespace detail {
 // The four-lane loop itself, for chunks wholly below 2^64 on an AVX2 processor.
 void verify_lanes_avx2(std::uint64_t first, std::uint64_t count, UnitResult& result);
-// The same loop written for one lane at a time: the reference the vector loop is tested against.
+// The same loop written for one lane at a time: the loop of processors without AVX2, and the
+// reference the vector loop is tested against.
 void verify_lanes_portable(std::uint64_t first, std::uint64_t count, UnitResult& result);
+
+using LanesFn = void (*)(std::uint64_t first, std::uint64_t count, UnitResult& result);
+// The loop for a processor with or without AVX2, and the one chosen once for this processor.
+LanesFn lanes_kernel_for(bool avx2);
+LanesFn lanes_kernel();
 }  // namespace detail
 
 }  // namespace pelorin

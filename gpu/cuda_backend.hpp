@@ -1,7 +1,7 @@
 #pragma once
 // The GPU backend as the rest of the program sees it: a device probe, the device's one-line
-// description, and verify_range_cuda, which verifies a range in one kernel launch and
-// returns the same record as the CPU dispatcher. Built without a CUDA toolkit, the probe
+// description, and verify_range_cuda, which verifies a range in kernel launches and returns
+// the same record as the CPU dispatcher. Built without a CUDA toolkit, the probe
 // reports "CUDA device unavailable" and every range comes back as an invalid record.
 #include <cstdint>
 #include <string>
@@ -24,7 +24,8 @@ bool cuda_available(std::string* reason = nullptr);
 // "CUDA device unavailable". Never throws.
 std::string cuda_device_description();
 
-// One launch over the whole range on the current device. Without a device: an invalid record
+// The range on the current device, in launches of at most 2^32 work items (one launch for any
+// range a chunk of the worker holds). Without a device: an invalid record
 // whose message is the runtime's reason. Throws std::invalid_argument for a block size that
 // is not a power of two up to 512, std::runtime_error "<step>: <CUDA error text>" for a
 // failing CUDA step, and the errors of unit_size.

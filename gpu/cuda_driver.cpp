@@ -1,5 +1,5 @@
-// The host side of the GPU backend on the CUDA runtime: probe, description, and one launch
-// per range on the default stream with synchronous copies.
+// The host side of the GPU backend on the CUDA runtime: probe, description, and the launches
+// of a range on the default stream with synchronous copies.
 #include <cuda_runtime.h>
 
 #include <algorithm>
@@ -105,34 +105,35 @@ UnitResult verify_range_cuda(const UnitRange& range, const BackendOptions& optio
 
     RecursiveTables tables;
     if (sw.recursive) tables = recursive_tables(sieve_width(options.sieve_bits));
-    LaunchPlan plan = plan_launch(range, n, options, &tables);
-    plan.args.aggregate = static_cast<GpuAggregate*>(aggregate.ptr);
-    plan.args.queue = static_cast<OverflowState*>(queue.ptr);
+    const unsigned blocks = grid_blocks();
+    for_each_launch(range, n, options, &tables, kMaxLaunchItems, [&](const LaunchPlan& part) {
+        LaunchPlan plan = part;
+        plan.args.aggregate = static_cast<GpuAggregate*>(aggregate.ptr);
+        plan.args.queue = static_cast<OverflowState*>(queue.ptr);
+        cuda_check(cudaMemset(aggregate.ptr, 0, sizeof(GpuAggregate)), "cudaMemset");
+        Event start, stop;
+        cuda_check(cudaEventCreate(&start.event), "cudaEventCreate");
+        cuda_check(cudaEventCreate(&stop.event), "cudaEventCreate");
+        cuda_check(cudaEventRecord(start.event, 0), "cudaEventRecord");
+        launch_verify_kernel(blocks, options.block_size, plan.args);
+        cuda_check(cudaGetLastError(), "verify kernel launch");
+        cuda_check(cudaEventRecord(stop.event, 0), "cudaEventRecord");
+        cuda_check(cudaEventSynchronize(stop.event), "cudaEventSynchronize");
+        float ms = 0.0f;
+        cuda_check(cudaEventElapsedTime(&ms, start.event, stop.event), "cudaEventElapsedTime");
+        r.kernel_seconds += ms / 1000.0;
 
-    cuda_check(cudaMemset(aggregate.ptr, 0, sizeof(GpuAggregate)), "cudaMemset");
-    Event start, stop;
-    cuda_check(cudaEventCreate(&start.event), "cudaEventCreate");
-    cuda_check(cudaEventCreate(&stop.event), "cudaEventCreate");
-    cuda_check(cudaEventRecord(start.event, 0), "cudaEventRecord");
-    launch_verify_kernel(grid_blocks(), options.block_size, plan.args);
-    cuda_check(cudaGetLastError(), "verify kernel launch");
-    cuda_check(cudaEventRecord(stop.event, 0), "cudaEventRecord");
-    cuda_check(cudaEventSynchronize(stop.event), "cudaEventSynchronize");
-    float ms = 0.0f;
-    cuda_check(cudaEventElapsedTime(&ms, start.event, stop.event), "cudaEventElapsedTime");
-    r.kernel_seconds = ms / 1000.0;
-
-    const std::int64_t t1 = now_ns();
-    GpuAggregate a;
-    cuda_check(cudaMemcpy(&a, aggregate.ptr, sizeof a, cudaMemcpyDeviceToHost), "copy aggregate");
-    const std::uint64_t m = std::min(a.queued, kOverflowCapacity);
-    std::vector<OverflowState> entries(m);
-    if (m > 0)
-        cuda_check(cudaMemcpy(entries.data(), queue.ptr, m * sizeof(OverflowState), cudaMemcpyDeviceToHost),
-                   "copy overflow queue");
-    r.transfer_seconds = static_cast<double>(now_ns() - t1) / 1e9;
-
-    fill_record(r, a, entries, plan);
+        const std::int64_t t1 = now_ns();
+        GpuAggregate a;
+        cuda_check(cudaMemcpy(&a, aggregate.ptr, sizeof a, cudaMemcpyDeviceToHost), "copy aggregate");
+        const std::uint64_t m = std::min(a.queued, kOverflowCapacity);
+        std::vector<OverflowState> entries(m);
+        if (m > 0)
+            cuda_check(cudaMemcpy(entries.data(), queue.ptr, m * sizeof(OverflowState), cudaMemcpyDeviceToHost),
+                       "copy overflow queue");
+        r.transfer_seconds += static_cast<double>(now_ns() - t1) / 1e9;
+        fill_record(r, a, entries, plan);
+    });
     r.elapsed_seconds = static_cast<double>(now_ns() - t0) / 1e9;
     return r;
 }

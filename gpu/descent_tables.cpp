@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "gpu/gpu_constants.hpp"
 #include "wideint/u128.hpp"
 

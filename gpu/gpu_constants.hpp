@@ -15,6 +15,11 @@ inline constexpr std::uint32_t kBlocksPerMultiprocessor = 8;
 // Descent table widths: below 12 bits the sieve is weak, above 24 the table passes 128 MiB.
 inline constexpr unsigned kMinSieveBits = 12;
 inline constexpr unsigned kMaxSieveBits = 24;
+// Work items of one launch at most. The kernel adds steps in 64 bits (per thread, per block and
+// in the aggregate), so a launch's total could wrap only if its walks averaged 2^32 steps each,
+// walks that stay between their start and 2^128 for four billion steps; a call of more items
+// runs several launches.
+inline constexpr std::uint64_t kMaxLaunchItems = std::uint64_t{1} << 32;
 // Descent-table entry of a residue that needs a walk.
 inline constexpr std::uint64_t kNoDescent = ~std::uint64_t{0};
 

@@ -41,24 +41,26 @@ const HostDescentTables& host_descent_tables(unsigned k) {
 }
 
 UnitResult verify_range_on_host(const UnitRange& range, const BackendOptions& options, unsigned blocks,
-                                std::uint64_t overflow_capacity) {
+                                std::uint64_t overflow_capacity, std::uint64_t max_launch_items) {
     UnitResult r = start_gpu_record(range, options);
     const std::uint64_t n = unit_size(range);
     check_block_size(options.block_size);
     RecursiveTables tables;
     if (gpu_switches(options.name).recursive) tables = host_descent_tables(sieve_width(options.sieve_bits)).view();
-    LaunchPlan plan = plan_launch(range, n, options, &tables);
-    GpuAggregate aggregate;
     // calloc maps zero pages lazily: a 50 MB queue costs nothing until entries are written.
     const std::unique_ptr<OverflowState, decltype(&std::free)> queue(
         static_cast<OverflowState*>(std::calloc(overflow_capacity, sizeof(OverflowState))), &std::free);
     if (!queue) throw std::bad_alloc();
-    plan.args.aggregate = &aggregate;
-    plan.args.queue = queue.get();
-    plan.args.overflow_capacity = overflow_capacity;
-    run_grid_on_host(plan.args, blocks, options.block_size);
-    const std::uint64_t m = std::min(aggregate.queued, overflow_capacity);
-    fill_record(r, aggregate, std::span<const OverflowState>(queue.get(), m), plan);
+    for_each_launch(range, n, options, &tables, max_launch_items, [&](const LaunchPlan& part) {
+        LaunchPlan plan = part;
+        GpuAggregate aggregate;
+        plan.args.aggregate = &aggregate;
+        plan.args.queue = queue.get();
+        plan.args.overflow_capacity = overflow_capacity;
+        run_grid_on_host(plan.args, blocks, options.block_size);
+        const std::uint64_t m = std::min(aggregate.queued, overflow_capacity);
+        fill_record(r, aggregate, std::span<const OverflowState>(queue.get(), m), plan);
+    });
     return r;
 }
 

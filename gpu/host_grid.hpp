@@ -18,10 +18,12 @@ namespace pelorin {
 // (a.overflow_capacity entries). block_size is a power of two up to 512.
 void run_grid_on_host(const KernelArgs& a, unsigned blocks, unsigned block_size);
 
-// verify_range_cuda with the launch run on the host: options.block_size threads per block,
-// `blocks` blocks, and a queue of overflow_capacity entries. No timing fields are set.
+// verify_range_cuda with the launches run on the host: options.block_size threads per block,
+// `blocks` blocks, a queue of overflow_capacity entries and launches of at most
+// max_launch_items work items. No timing fields are set.
 UnitResult verify_range_on_host(const UnitRange& range, const BackendOptions& options, unsigned blocks,
-                                std::uint64_t overflow_capacity = kOverflowCapacity);
+                                std::uint64_t overflow_capacity = kOverflowCapacity,
+                                std::uint64_t max_launch_items = kMaxLaunchItems);
 
 // The host tables of width k, built once per process (the k = 24 build is 16M entries).
 const HostDescentTables& host_descent_tables(unsigned k);

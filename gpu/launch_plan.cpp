@@ -76,4 +76,32 @@ LaunchPlan plan_launch(const UnitRange& range, std::uint64_t n, const BackendOpt
     return plan;
 }
 
+void for_each_launch(const UnitRange& range, std::uint64_t n, const BackendOptions& options,
+                     const RecursiveTables* tables, std::uint64_t max_items,
+                     const std::function<void(const LaunchPlan&)>& launch) {
+    const GpuSwitches sw = gpu_switches(options.name);
+    const unsigned k = sieve_width(options.sieve_bits);
+    const std::uint64_t block = std::uint64_t{1} << k;
+    // Starts per part: with the frontier a part's items are its blocks times the survivors;
+    // otherwise every start is an item.
+    const bool frontier = sw.recursive && options.run_mode == "fast" && tables != nullptr &&
+                          tables->survivor_count > 0 &&
+                          (range.begin.hi != 0 || range.begin.lo > tables->max_threshold);
+    const std::uint64_t blocks = frontier ? max_items / tables->survivor_count : max_items >> k;
+    const std::uint64_t span = std::max<std::uint64_t>(blocks, 1) << k;
+    const bool u64_range = range.begin.hi == 0 && !range.end_is_2_128 && range.end.hi == 0;
+    std::uint64_t offset = 0;
+    do {
+        // The first part ends at the first multiple of span past begin's block.
+        const std::uint64_t lead = offset == 0 ? (range.begin.lo & (block - 1)) : 0;
+        const std::uint64_t count = std::min(span - lead, n - offset);
+        UnitRange part{add_u64(range.begin, offset), range.end, range.end_is_2_128};
+        if (offset + count < n) part = UnitRange{part.begin, add_u64(range.begin, offset + count), false};
+        LaunchPlan plan = plan_launch(part, count, options, tables);
+        plan.u64_range = u64_range;
+        launch(plan);
+        offset += count;
+    } while (offset < n);
+}
+
 }  // namespace pelorin

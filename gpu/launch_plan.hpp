@@ -3,6 +3,7 @@
 // kernel: the switches a backend name sets, the table width, the block-size rule, the
 // kernel arguments (with the survivor frontier when it applies) and the record's texts.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/backend_options.hpp"
@@ -42,5 +43,13 @@ struct LaunchPlan {
 // be the tables of width sieve_width(options.sieve_bits).
 LaunchPlan plan_launch(const UnitRange& range, std::uint64_t n, const BackendOptions& options,
                        const RecursiveTables* tables);
+
+// One call's launches, in order: the range is cut into parts of at most max_items work items
+// (at least one 2^k block each), at multiples of 2^k from the block of its begin, so that a
+// survivor-frontier launch never splits a block. Each part is planned as a range of its own,
+// except that its completion class follows the whole range; launch runs one plan.
+void for_each_launch(const UnitRange& range, std::uint64_t n, const BackendOptions& options,
+                     const RecursiveTables* tables, std::uint64_t max_items,
+                     const std::function<void(const LaunchPlan&)>& launch);
 
 }  // namespace pelorin

@@ -9,8 +9,9 @@
 
 namespace pelorin {
 
-// Fills the counters, checksums, completions, accounting, proof hash and validity of r, and
-// finishes every queued entry on the host. queued holds min(A.queued, capacity) entries.
+// Adds one launch's counters, checksums and completions to r, sets its accounting and proof
+// hash, makes it invalid when the launch lost overflowed starts, and finishes every queued
+// entry on the host. queued holds min(A.queued, capacity) entries. r starts as a fresh record.
 void fill_record(UnitResult& r, const GpuAggregate& a, std::span<const OverflowState> queued, const LaunchPlan& plan);
 
 }  // namespace pelorin

@@ -7,7 +7,10 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  # The Linux package and its tests: dpkg-deb and dpkg-shlibdeps, file, systemd-analyze, groff.
   dpkg-dev file systemd groff-base
+  # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).
+  clang-14 libclang-rt-14-dev
 )
 # The Windows build: the MinGW-w64 cross compiler, NSIS for the installer, Wine to run its
 # tests, and an X server with screenshots for the window (Wine's own fonts draw its caption

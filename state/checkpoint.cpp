@@ -29,7 +29,11 @@ BigUint counter(const std::string& text, const char* key) {
 double seconds(const std::string& text, const char* key) {
     const std::string value = json_string_field(text, key, "0");
     try {
-        return std::stod(value);
+        const double seconds = std::stod(value);
+        // A subnormal time is out of range as its decimal text is: accepted from an exact hex
+        // form, it would be written in decimal and refused on the next load.
+        if (std::fpclassify(seconds) == FP_SUBNORMAL) throw std::out_of_range(value);
+        return seconds;
     } catch (const std::invalid_argument&) {
         throw std::invalid_argument("invalid stod argument");
     } catch (const std::out_of_range&) {

@@ -42,7 +42,7 @@ std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std
                                           const std::string& end,
                                           const std::optional<ResumeMatch>& other_lease = std::nullopt);
 
-// The same decision on the file's text.
+// load_checkpoint on the bytes of a checkpoint.json already read.
 std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
                                                const std::string& begin, const std::string& end,
                                                const std::optional<ResumeMatch>& other_lease = std::nullopt);

@@ -91,19 +91,22 @@ std::string wait_text(std::chrono::nanoseconds wait) {
     return text;
 }
 
-std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,
-                       std::chrono::system_clock::time_point next_try) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(next_try);
+std::string utc_time_text(std::chrono::system_clock::time_point at, const char* format) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(at);
     std::tm utc{};
 #ifdef _WIN32
     gmtime_s(&utc, &t);
 #else
     gmtime_r(&t, &utc);
 #endif
-    char clock[16];
-    std::strftime(clock, sizeof clock, "%H:%M:%S", &utc);
-    return "WAITING TO RETRY\r\n\r\n" + message + "\r\n\r\nNext try in " + wait_text(wait) + ", at " + clock +
-           " UTC.";
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &utc));
+}
+
+std::string retry_text(const std::string& message, std::chrono::nanoseconds wait,
+                       std::chrono::system_clock::time_point next_try) {
+    return "WAITING TO RETRY\r\n\r\n" + message + "\r\n\r\nNext try in " + wait_text(wait) + ", at " +
+           utc_time_text(next_try, "%H:%M:%S") + " UTC.";
 }
 
 }  // namespace pelorin

@@ -36,6 +36,9 @@ std::string retry_text(const std::string& message, std::chrono::nanoseconds wait
 // "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again."
 std::string token_refused_text(const std::string& message);
 
+// A moment in UTC as strftime's `format` writes it ("%H:%M:%S").
+std::string utc_time_text(std::chrono::system_clock::time_point at, const char* format);
+
 // A wait as people read it: "2.5 s", "32 s", "4 min 16 s", "30 min".
 std::string wait_text(std::chrono::nanoseconds wait);
 

@@ -3,13 +3,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <initializer_list>
 #include <mutex>
 #include <random>
 
 #include "coordinator/coordinator_api.hpp"
 #include "coordinator/module_path.hpp"
 #include "coordinator/registration.hpp"
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "gpu/cuda_backend.hpp"
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
@@ -30,11 +31,14 @@ bool wait_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds d
     return !wake.wait_for(lock, stop, duration, [&] { return stop.stop_requested(); });
 }
 
-// A reply body may echo what it was sent; the token must not reach a screen or a journal.
-std::string without_token(std::string text, const std::string& token) {
-    if (token.empty()) return text;
-    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + 7))
-        text.replace(at, token.size(), "<token>");
+// A reply body may echo what it was sent; no token, the one in use or one refused before it,
+// may reach a screen or a journal.
+std::string without_tokens(std::string text, std::initializer_list<std::string_view> tokens) {
+    for (const std::string_view token : tokens) {
+        if (token.empty()) continue;
+        for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + 7))
+            text.replace(at, token.size(), "<token>");
+    }
     return text;
 }
 
@@ -96,6 +100,10 @@ void worker_run(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timi
 RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timing,
                              const RetryTiming& retry) {
     RunStart start;
+    std::string refused_token;
+    const auto shown = [&](const std::string& text) {
+        return without_tokens(text, {start.identity.token, refused_token});
+    };
     const auto failed = [&](const std::exception& e) {
         // A stop during start-up or registration ends those with an error too: it is a stop.
         if (stop.stop_requested()) {
@@ -104,7 +112,7 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
         }
         std::string message = e.what();
         if (const std::string advice = what_to_do(e); !advice.empty()) message += "\r\n" + advice;
-        fe.post_status(stopped_text(without_token(message, start.identity.token)));
+        fe.post_status(stopped_text(shown(message)));
         fe.running = false;
         return RunEnd::failed;
     };
@@ -135,14 +143,14 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
                 // the later token replaces the one stored: registering again (same client id,
                 // same worker) mends it. Once; a second refusal stops the run.
                 registered_again = true;
-                fe.post_status(token_refused_text(without_token(e.what(), start.identity.token)));
+                fe.post_status(token_refused_text(shown(e.what())));
+                refused_token = std::move(start.identity.token);
                 start.identity.token.clear();
                 continue;
             }
             if (!waiting_can_help(e)) return failed(e);
             const auto wait = backoff.next(requested_delay(e));
-            fe.post_status(retry_text(without_token(e.what(), start.identity.token), wait,
-                                      std::chrono::system_clock::now() + wait));
+            fe.post_status(retry_text(shown(e.what()), wait, std::chrono::system_clock::now() + wait));
             if (!wait_unless_stopped(stop, wait)) {
                 fe.run_stopped(checkpointed_unit());
                 return RunEnd::stopped;

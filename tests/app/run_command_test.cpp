@@ -94,8 +94,15 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
         << report;
     EXPECT_EQ(report.find(stored_token(data.path())), std::string::npos) << report;
 
+    // A reply that echoes the token: waited out, and the token shown as <token>.
+    const std::string token = stored_token(data.path());
+    coordinator.post_fault(R"({"path":"/api/v1/leases/acquire","action":"status","status":500,"body":"not now, )" +
+                           token + "\"}");
     WorkerProcess second(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
     EXPECT_EQ(second.wait(), 0) << second.output();
+    EXPECT_NE(second.output().find("Coordinator error 500: not now, <token> | Next try in"), std::string::npos)
+        << second.output();
+    EXPECT_EQ(second.output().find(token), std::string::npos);
     EXPECT_NE(second.output().find("Resuming checkpoint at "), std::string::npos) << second.output();
     EXPECT_EQ(second.output().find("Registering public worker"), std::string::npos);  // identity kept
     EXPECT_EQ(test::campaign_difference(coordinator), "");

@@ -7,7 +7,7 @@
 
 #include "coordinator/environment.hpp"
 #include "coordinator/module_path.hpp"
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "scoped_env.hpp"
 
 namespace pelorin {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "coordinator/proof_of_work.hpp"
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin {
 namespace {

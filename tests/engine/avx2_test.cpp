@@ -59,6 +59,23 @@ TEST(Avx2, VectorLoopMatchesLaneAtATimeLoop) {
     }
 }
 
+TEST(Avx2, RecordDoesNotDependOnTheProcessor) {
+    // Without AVX2 the four-lane loop runs one lane at a time: plain counts on [1, 101), 803
+    // steps as with AVX2, never the 898 shortcut steps of "ctz".
+    std::vector<detail::LanesFn> kernels = {detail::lanes_kernel_for(false), detail::lanes_kernel()};
+    if (cpu_has_avx2()) kernels.push_back(detail::lanes_kernel_for(true));
+    for (std::size_t i = 0; i < kernels.size(); ++i) {
+        UnitResult r;
+        kernels[i](1, 100, r);
+        SCOPED_TRACE("kernel " + std::to_string(i));
+        EXPECT_EQ(r.steps, BigUint(803));
+        EXPECT_EQ(biguint_to_decimal(r.checked), "100");
+        EXPECT_EQ(biguint_to_decimal(r.candidates), "99");
+        EXPECT_EQ(r.checksum_sum, 0xe2a5fa25472999f3ull);
+        EXPECT_EQ(r.checksum_xor, 0xc0c53dd80785a299ull);
+    }
+}
+
 TEST(Avx2, ChunksReaching2To64AreTheCtzRecordUnderThisName) {
     const UnitRange range{U128{~0ull - 10, 0}, U128{10, 1}, false};
     UnitResult r = verify_chunk_avx2(range, 0, 21, kName);

@@ -114,6 +114,9 @@ std::vector<UnitRange> differential_ranges() {
         UnitRange{U128{0x1234, 1ull << 20}, U128{0x1234 + 140000, 1ull << 20}, false},
         // Below 2^64, where the folded value itself passes 2^64.
         UnitRange{U128{kMax - 150000, 0}, U128{kMax - 10000, 0}, false},
+        // Where campaigns work, and near the top, where jumps lose their headroom.
+        UnitRange{U128{kMax - 2500, 127}, U128{2500, 128}, false},
+        UnitRange{U128{kMax - 2500, (1ull << 60) - 1}, U128{2500, 1ull << 60}, false},
     };
 }
 
@@ -140,6 +143,48 @@ TEST(Backends, FastLoopMatchesTheStartByStartReference) {
             EXPECT_EQ(fast.message, ref.message);
             EXPECT_EQ(fast.end, ref.end);
         }
+    }
+}
+
+// "record-recursive" start by start against its fast loop at the heights campaigns work at and
+// on every edge of the fast loop's tables: 2^16 blocks (whole and cut), the 2^24 class table's
+// slices, its limit at 2^111, the per-class limits of the 16-iteration fold (2^116 to 2^125),
+// the jumps' headroom (values from 2^118 up) and the top, where walks leave 128 bits.
+TEST(Backends, RecordRecursiveMatchesTheReferenceAtEveryHeight) {
+    struct Case {
+        U128 begin;
+        std::uint64_t count;
+    };
+    const auto at = [](unsigned height, std::uint64_t below) {  // 2^height - below
+        U128 p = height >= 64 ? U128{0, std::uint64_t{1} << (height - 64)} : U128{std::uint64_t{1} << height, 0};
+        const std::uint64_t lo = p.lo - below;
+        return U128{lo, p.hi - (lo > p.lo ? 1 : 0)};
+    };
+    const Case cases[] = {
+        {at(32, 0), 70000},                       // the tuning range's start
+        {at(54, 30000), 70000},                   // 64-bit jumps lose their headroom
+        {at(68, 0), 140000},
+        {at(71, 5), 70010},                       // cut blocks on both ends
+        {at(72, 1 << 24), 140000},                // the last slice of the class table, then slice 0
+        {at(75, 12345), 80000},
+        {at(100, 65536), 131072},
+        {at(111, 40000), 100000},                 // the class table's limit
+        // Starts n = -1 (mod 2^24), then n = -1 (mod 2^16), just high enough that a 3x+1 inside
+        // their first 24 (16) iterations passes 2^128: no fold may hold them.
+        {U128{0xe000000000ffffffull - 35000, 0x24c2230d75ccfull}, 70000},
+        {U128{0xffffull - 35000, 0x37b719b5b7c222ull}, 70000},
+        {at(116, 40000), 100000},
+        {at(120, 40000), 100000},
+        {at(124, 40000), 100000},
+        {at(125, 40000), 100000},                 // the last per-class fold limit
+        {U128{~std::uint64_t{0} - 99999, ~std::uint64_t{0}}, 100000},  // up to 2^128
+    };
+    for (const Case& c : cases) {
+        const UnitRange range{c.begin, add_u64(c.begin, c.count), c.begin.hi == ~std::uint64_t{0}};
+        const UnitResult fast = verify_chunk(range, 0, c.count, "record-recursive");
+        const UnitResult ref = verify_chunk_reference(range, 0, c.count, "record-recursive");
+        EXPECT_EQ(result_json(fast), result_json(ref)) << "from " << fast.begin;
+        EXPECT_FALSE(fast.candidates.is_zero()) << "from " << fast.begin;
     }
 }
 

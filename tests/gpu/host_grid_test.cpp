@@ -254,6 +254,30 @@ TEST(HostGrid, SmallStartsAndCompletionClasses) {
     }
 }
 
+TEST(HostGrid, SplitLaunchesGiveTheOneLaunchRecord) {
+    // Launches of at most 500 items against one launch: parts of one 2^12 block, or of two
+    // blocks (452 items) for the frontier.
+    const UnitRange ranges[] = {
+        {{(1ull << 33) - 40000, 0}, {(1ull << 33) + 40000, 0}, false},
+        {{kMax - 9000, 0}, {9000, 1}, false},  // parts wholly below 2^64 still count as u128
+        {{kMax - 3000, kMax}, {}, true},       // queued overflows, the end 2^128
+    };
+    const BackendOptions options[] = {gpu_options("cuda-naive", "per-start", 12), gpu_options("cuda-sieve", "fast", 12),
+                                      gpu_options("cuda-recursive", "fast", 12),
+                                      gpu_options("cuda-recursive", "per-start", 12)};
+    for (const UnitRange& range : ranges)
+        for (const BackendOptions& o : options) {
+            SCOPED_TRACE(o.name + " " + o.run_mode + " on " + describe(range));
+            const UnitResult one = verify_range_on_host(range, o, 2);
+            const UnitResult split = verify_range_on_host(range, o, 2, kOverflowCapacity, 500);
+            EXPECT_EQ(result_json(split), result_json(one));
+            EXPECT_TRUE(one.valid);
+        }
+    // The frontier's items are whole blocks in every part, so they add up to the one launch's.
+    const UnitResult frontier = verify_range_on_host(ranges[0], options[2], 2, kOverflowCapacity, 500);
+    EXPECT_EQ(dec(frontier.frontier_nodes), std::to_string(20 * 226));  // 80,000 starts from 960 into a block
+}
+
 TEST(HostGrid, LaunchPlanEdges) {
     struct Case {
         const char* name;

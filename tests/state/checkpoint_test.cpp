@@ -237,6 +237,8 @@ TEST(Checkpoint, MalformedMembersFailWithTheirMessageAndLeaveTheFile) {
         {"\"checksum_xor\":99999999999999999999", "stoull argument out of range", "out_of_range"},
         {"\"elapsed\":\"soon\"", "invalid stod argument", "invalid_argument"},
         {"\"kernel\":\"1e999\"", "stod argument out of range", "out_of_range"},
+        // Subnormal, so its decimal text would not load again.
+        {"\"transfer\":\"0x1p-1074\"", "stod argument out of range", "out_of_range"},
         {"\"proof_hash\":\"ab\\\\\"", "Local checkpoint holds an unusable proof_hash", "runtime_error"},
         {"\"backend\":\"cpu\tsieve\"", "Local checkpoint holds an unusable backend", "runtime_error"},
         {"\"message\":\"a\nb\"", "Local checkpoint holds an unusable message", "runtime_error"},

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 #include "tests/support/dev_coordinator_process.hpp"
 
 namespace pelorin::test_support {

@@ -1,6 +1,6 @@
 #include "tools/dev-coordinator/proof_of_work.hpp"
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin::devcoord {
 

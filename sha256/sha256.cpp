@@ -1,4 +1,4 @@
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 #include <array>
 #include <cstdint>

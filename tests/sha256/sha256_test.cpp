@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "coordinator/sha256.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin {
 namespace {
