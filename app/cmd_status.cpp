@@ -1,6 +1,5 @@
 #include "app/cmd_status.hpp"
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
@@ -10,6 +9,7 @@
 #include "wideint/text_forms.hpp"
 #include "wideint/unit_range.hpp"
 #include "worker/display_text.hpp"
+#include "worker/status_text.hpp"
 
 namespace pelorin {
 
@@ -36,15 +36,12 @@ std::string status_report(const std::string& folder, const std::string& identity
     } else {
         const EndBound end = parse_end_bound(checkpoint->end);
         const std::uint64_t count = unit_size(UnitRange{parse_u128(checkpoint->begin), end.value, end.end_is_2_128});
-        char percent[32];
-        std::snprintf(percent, sizeof percent, "%.2f%%",
-                      count == 0 ? 100.0 : static_cast<double>(checkpoint->offset) * 100.0 / static_cast<double>(count));
         // Stored texts are shown, not obeyed: a control character in them is replaced.
         out += "Checkpoint    lease " + printable_text(checkpoint->lease_id) + "\n";
         out += "              range [" + printable_text(checkpoint->begin) + ", " + printable_text(checkpoint->end) + ")\n";
         out += "              backend " + printable_text(checkpoint->result.backend) + "\n";
         out += "              " + std::to_string(checkpoint->offset) + " of " + std::to_string(count) +
-               " starts verified (" + percent + ")\n";
+               " starts verified (" + unit_percent_text(checkpoint->offset, count) + ")\n";
     }
     return out;
 }
@@ -58,8 +55,7 @@ int StatusCommand::run() const {
     } catch (const std::exception& e) {
         problem = e.what();
     }
-    const std::u8string path = folder.u8string();
-    std::cout << status_report(std::string(path.begin(), path.end()), read_identity_text(), checkpoint, problem);
+    std::cout << status_report(path_text(folder), read_identity_text(), checkpoint, problem);
     return 0;
 }
 

@@ -47,14 +47,7 @@ UnitResult verify_with_progress(const UnitRange& range, const BackendOptions& op
     std::uint64_t slice = whole_chunks(static_cast<double>(kFirstSlice));
     do {
         const std::uint64_t n = std::min(count - done, slice);
-        UnitRange piece{add_u64(range.begin, done), {}, false};
-        if (done + n == count) {
-            piece.end = range.end;
-            piece.end_is_2_128 = range.end_is_2_128;
-        } else {
-            piece.end = add_u64(piece.begin, n);
-        }
-        merge(total, verify_range(piece, options));
+        merge(total, verify_range(sub_range(range, done, n), options));
         done += n;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const double rate = static_cast<double>(done) / std::max(1e-6, seconds);

@@ -11,11 +11,7 @@ namespace {
 
 // "42.17% of unit [b, e)"
 std::string where(const UnitPosition& unit) {
-    const double percent =
-        unit.count == 0 ? 100.0 : static_cast<double>(unit.offset) * 100.0 / static_cast<double>(unit.count);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f%%", percent);
-    return std::string(buf) + " of unit [" + unit.begin + ", " + unit.end + ")";
+    return unit_percent_text(unit.offset, unit.count) + " of unit [" + unit.begin + ", " + unit.end + ")";
 }
 
 }  // namespace

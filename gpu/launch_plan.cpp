@@ -5,6 +5,7 @@
 
 #include "gpu/gpu_constants.hpp"
 #include "wideint/decimal.hpp"
+#include "wideint/unit_range.hpp"
 
 namespace pelorin {
 
@@ -95,9 +96,7 @@ void for_each_launch(const UnitRange& range, std::uint64_t n, const BackendOptio
         // The first part ends at the first multiple of span past begin's block.
         const std::uint64_t lead = offset == 0 ? (range.begin.lo & (block - 1)) : 0;
         const std::uint64_t count = std::min(span - lead, n - offset);
-        UnitRange part{add_u64(range.begin, offset), range.end, range.end_is_2_128};
-        if (offset + count < n) part = UnitRange{part.begin, add_u64(range.begin, offset + count), false};
-        LaunchPlan plan = plan_launch(part, count, options, tables);
+        LaunchPlan plan = plan_launch(sub_range(range, offset, count), count, options, tables);
         plan.u64_range = u64_range;
         launch(plan);
         offset += count;

@@ -26,6 +26,11 @@ void set_data_folder(const std::filesystem::path& folder) {
     chosen_folder() = folder.empty() ? folder : std::filesystem::absolute(folder);
 }
 
+std::string path_text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::filesystem::path data_folder() {
     const std::filesystem::path folder = folder_to_use();
     std::error_code ec;

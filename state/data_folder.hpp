@@ -2,6 +2,7 @@
 // The folder that holds identity.bin and checkpoint.json.
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace pelorin {
 
@@ -16,6 +17,9 @@ std::filesystem::path data_folder();
 // path is taken from the current working directory at this call. Set once at start-up,
 // before any worker thread runs; an empty path goes back to the environment's choice.
 void set_data_folder(const std::filesystem::path& folder);
+
+// A folder's path as UTF-8 text, for messages on any platform.
+std::string path_text(const std::filesystem::path& path);
 
 // The state folder a service manager hands the program. Linux: the first of the
 // colon-separated paths in STATE_DIRECTORY (systemd's StateDirectory=), when it is absolute.

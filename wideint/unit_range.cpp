@@ -22,4 +22,14 @@ std::uint64_t unit_size(const UnitRange& range) {
     return diff.lo;
 }
 
+UnitRange sub_range(const UnitRange& range, std::uint64_t offset, std::uint64_t count) {
+    UnitRange piece;
+    piece.begin = add_u64(range.begin, offset);
+    piece.end = add_u64(piece.begin, count, &piece.end_is_2_128);
+    // A carry out of the top limb can only be a sum of exactly 2^128; it is stored flagged,
+    // with zero limbs, as every range ending at 2^128 is.
+    if (piece.end_is_2_128) piece.end = U128{};
+    return piece;
+}
+
 }  // namespace pelorin

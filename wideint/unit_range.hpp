@@ -17,4 +17,8 @@ struct UnitRange {
 // std::overflow_error "single work unit is larger than uint64".
 std::uint64_t unit_size(const UnitRange& range);
 
+// Starts [offset, offset + count) of `range`, for offset + count <= unit_size(range). A piece
+// that ends where the range ends at 2^128 carries the flag.
+UnitRange sub_range(const UnitRange& range, std::uint64_t offset, std::uint64_t count);
+
 }  // namespace pelorin

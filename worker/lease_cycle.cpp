@@ -9,6 +9,7 @@
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
 #include "wideint/decimal.hpp"
+#include "wideint/unit_range.hpp"
 #include "wideint/text_forms.hpp"
 #include "worker/status_text.hpp"
 
@@ -22,14 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double kChunkShareOfRate = 0.75;
 constexpr std::uint64_t kSmallestChunk = std::uint64_t{1} << 20;
 constexpr std::uint64_t kLargestChunk = std::uint64_t{1} << 34;
-
-// A sleep that a stop request cuts short, so closing the worker never waits out a duty cycle.
-void sleep_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait_for(lock, stop, duration, [] { return false; });
-}
 
 double seconds_between(Clock::time_point a, Clock::time_point b) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count()) / 1e9;
@@ -48,6 +41,13 @@ auto on_lease(Exchange exchange) {
 }
 
 }  // namespace
+
+bool sleep_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    return !wake.wait_for(lock, stop, duration, [&] { return stop.stop_requested(); });
+}
 
 std::uint64_t chunk_size_for(double starts_per_second) {
     const double want = starts_per_second * kChunkShareOfRate;
@@ -138,14 +138,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
                 fe.unit_resumed(position());
             }
             const std::uint64_t n = std::min(count - offset, chunk);
-            UnitRange piece;
-            piece.begin = add_u64(range.begin, offset);
-            if (offset + n == count) {
-                piece.end = range.end;
-                piece.end_is_2_128 = range.end_is_2_128;
-            } else {
-                piece.end = add_u64(piece.begin, n);
-            }
+            const UnitRange piece = sub_range(range, offset, n);
             const auto chunk_start = Clock::now();
             merge(unit, run_backend(piece, choice.options));
             offset += n;

@@ -30,6 +30,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A sleep that a stop request cuts short, so closing the worker never waits out a duty cycle
+// or a wait before a retry. True when the whole duration passed.
+bool sleep_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration);
+
 // Starts per chunk: about 0.75 s of work at the measured rate, within [2^20, 2^34].
 std::uint64_t chunk_size_for(double starts_per_second);
 

@@ -32,8 +32,7 @@ bool token_refused(const std::exception& failure) {
 std::string what_to_do(const std::exception& failure) {
     const std::string folder = [] {
         try {
-            const std::u8string path = data_folder().u8string();
-            return std::string(path.begin(), path.end());
+            return path_text(data_folder());
         } catch (const std::exception&) {
             return std::string("the data folder");
         }

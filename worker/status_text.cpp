@@ -68,6 +68,10 @@ std::string resuming_text(std::uint64_t offset, std::uint64_t count) {
     return "Resuming checkpoint at " + u128_to_decimal(quotient) + "%...";
 }
 
+std::string unit_percent_text(std::uint64_t offset, std::uint64_t count) {
+    return fixed(count == 0 ? 100.0 : static_cast<double>(offset) * 100.0 / static_cast<double>(count), 2) + "%";
+}
+
 std::string unit_accepted_text(const std::string& audit) {
     return "Unit accepted" + std::string(kDot) + audit + "\r\nRequesting more work...";
 }

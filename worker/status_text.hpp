@@ -24,6 +24,9 @@ std::string progress_text(const std::string& backend, double percent, double rat
 
 std::string optimization_complete_text(const std::string& backend, double starts_per_second);
 std::string resuming_text(std::uint64_t offset, std::uint64_t count);
+
+// How far a unit stands, to two decimals: "42.17%"; an empty unit is "100.00%".
+std::string unit_percent_text(std::uint64_t offset, std::uint64_t count);
 std::string unit_accepted_text(const std::string& audit);
 std::string stopped_text(const std::string& message);
 

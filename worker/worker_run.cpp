@@ -1,10 +1,8 @@
 #include "worker/worker_run.hpp"
 
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <initializer_list>
-#include <mutex>
 #include <random>
 
 #include "coordinator/coordinator_api.hpp"
@@ -22,14 +20,6 @@
 
 namespace pelorin {
 namespace {
-
-// True when the whole wait passed; false when a stop cut it short.
-bool wait_unless_stopped(const std::stop_token& stop, std::chrono::nanoseconds duration) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    return !wake.wait_for(lock, stop, duration, [&] { return stop.stop_requested(); });
-}
 
 // A reply body may echo what it was sent; no token, the one in use or one refused before it,
 // may reach a screen or a journal.
@@ -151,7 +141,7 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
             if (!waiting_can_help(e)) return failed(e);
             const auto wait = backoff.next(requested_delay(e));
             fe.post_status(retry_text(shown(e.what()), wait, std::chrono::system_clock::now() + wait));
-            if (!wait_unless_stopped(stop, wait)) {
+            if (!sleep_unless_stopped(stop, wait)) {
                 fe.run_stopped(checkpointed_unit());
                 return RunEnd::stopped;
             }

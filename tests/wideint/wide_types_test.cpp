@@ -113,5 +113,28 @@ TEST(UnitRange, SizeAndItsErrors) {
     }
 }
 
+TEST(UnitRange, SubRangeSplitsAcrossTheLimbAndKeepsTheEndAt2To128) {
+    struct Case {
+        UnitRange range;
+        std::uint64_t offset, count;
+        UnitRange piece;
+    };
+    const Case cases[] = {
+        {{U128{10, 0}, U128{20, 0}, false}, 0, 4, {U128{10, 0}, U128{14, 0}, false}},
+        {{U128{kMax - 1, 0}, U128{5, 1}, false}, 1, 3, {U128{kMax, 0}, U128{2, 1}, false}},
+        {{U128{kMax - 9, kMax}, U128{}, true}, 4, 6, {U128{kMax - 5, kMax}, U128{}, true}},
+        {{U128{kMax - 9, kMax}, U128{}, true}, 4, 5, {U128{kMax - 5, kMax}, U128{kMax, kMax}, false}},
+    };
+    for (const Case& c : cases) {
+        const UnitRange piece = sub_range(c.range, c.offset, c.count);
+        SCOPED_TRACE("begin " + u128_to_decimal(c.range.begin) + " offset " + std::to_string(c.offset) + " count " +
+                     std::to_string(c.count));
+        EXPECT_EQ(piece.begin, c.piece.begin);
+        EXPECT_EQ(piece.end, c.piece.end);
+        EXPECT_EQ(piece.end_is_2_128, c.piece.end_is_2_128);
+        EXPECT_EQ(unit_size(piece), c.count);
+    }
+}
+
 }  // namespace
 }  // namespace pelorin
