@@ -86,7 +86,7 @@ protected:
         choice_.proof_hash = proof_table_hash();
     }
     void run(RecordingFrontEnd& fe, std::stop_source& stop) {
-        run_lease_cycle(stop.get_token(), fe, token_, choice_, units_, timing_);
+        run_lease_cycle(stop.get_token(), fe, token_, choice_, cycle_, timing_);
     }
     int count_requests(const std::string& method, const std::string& path_part) const {
         int n = 0;
@@ -100,7 +100,7 @@ protected:
     std::unique_ptr<test::ScopedEnv> ca_;
     std::string token_;
     BackendChoice choice_;
-    std::uint64_t units_ = 0;
+    CycleState cycle_;
     LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}};
 };
 
@@ -133,7 +133,7 @@ TEST_F(LeaseCycle, WholeCampaignWithTheLastChunkShorter) {
             percents.push_back(t.substr(at + 14, t.find('%', at) - at - 14));
     EXPECT_EQ(percents, (std::vector<std::string>{"20.97", "41.94", "62.91", "83.89", "100.00"}));
     EXPECT_EQ(fe.count_starting("Unit accepted \xC2\xB7 accepted\r\n"), 1);
-    EXPECT_EQ(units_, 1u);
+    EXPECT_EQ(cycle_.units_completed, 1u);
     EXPECT_FALSE(std::filesystem::exists(data_.folder() / "checkpoint.json"));
     EXPECT_NE(coordinator_->ledger_json().find("accepted"), std::string::npos);
 }
