@@ -58,7 +58,7 @@ public:
     }
 
     void heartbeat_if_due() {
-        if (!state_.held || Clock::now() - last_ < interval_) return;
+        if (!state_.held || (last_ && Clock::now() - *last_ < interval_)) return;
         on_lease([&] { send_heartbeat(token_, state_.held->lease_id, state_.held->unit.offset); });
         last_ = Clock::now();
     }
@@ -67,7 +67,7 @@ private:
     const std::string& token_;
     CycleState& state_;
     std::chrono::nanoseconds interval_;
-    Clock::time_point last_{};
+    std::optional<Clock::time_point> last_;
 };
 
 // The one place a pause is waited out, wherever it begins. With a lease in hand the pause holds

@@ -2,6 +2,7 @@
 
 #include "worker/display_text.hpp"
 #include "worker/status_text.hpp"
+#include "worker/token_text.hpp"
 
 namespace pelorin {
 namespace {
@@ -76,6 +77,20 @@ TEST(DisplayText, ControlCharactersFromOutsideAreReplaced) {
         {"\xE2\x80\x8D \xE2\x80\xAF \xE2\x81\xA5 \xD8\x9B", "\xE2\x80\x8D \xE2\x80\xAF \xE2\x81\xA5 \xD8\x9B"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(printable_text(in), out) << in;
+}
+
+// A reply may echo the token as it stands or with characters written as JSON escapes.
+TEST(TokenText, EveryEchoOfATokenIsHidden) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"bad tok-1/x here", "bad <token> here"},
+        {"tok\\u002d1\\/x", "<token>"},                       // escapes, lower case
+        {"\\u0074ok\\u002D1/\\u0078, tok-1/x", "<token>, <token>"},  // upper case hex, twice
+        {"tok-1/", "tok-1/"},                                   // a part of it stays
+        {"tok\\u002-1/x", "tok\\u002-1/x"},                     // a broken escape is no echo
+        {"tok\\u012d1/x", "tok\\u012d1/x"},                     // another character
+        {"old-9 and tok-1/x", "<token> and <token>"},           // the token refused before it too
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(without_tokens(in, {"tok-1/x", "old-9", ""}), out) << in;
 }
 
 }  // namespace
