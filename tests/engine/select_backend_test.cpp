@@ -196,7 +196,7 @@ TEST(SelectBackend, TheReportedRateIsTheRateOfLaterWork) {
     std::vector<double> sorted = ratios;
     std::sort(sorted.begin(), sorted.end());
     std::string all;
-    for (double r : ratios) all += " " + std::to_string(r);
+    for (double r : ratios) all.append(" ").append(std::to_string(r));
     // Paying for the class table in the timed pass gave 0.4 to 0.65.
     EXPECT_GT(sorted[2], 0.8) << "selection's rate over later work's, per trial:" << all;
 }
