@@ -43,7 +43,11 @@ HostPort parse_coordinator(const std::string& text, std::uint16_t default_port) 
 
 RunCommand::RunCommand(CLI::App& parent) {
     app_ = parent.add_subcommand("run", "Run the worker: lease units from the coordinator and verify them");
-    app_->add_option("--coordinator", coordinator_, "Coordinator HOST[:PORT] (default: the build's coordinator)");
+    // An empty value (a setting left blank) is a mistake, never a request for the default.
+    app_->add_option("--coordinator", coordinator_, "Coordinator HOST[:PORT] (default: the build's coordinator)")
+        ->check([](const std::string& text) {
+            return text.empty() ? std::string("the coordinator address is empty") : std::string();
+        });
     app_->add_option("--profile", profile_, "Work profile: balanced (85%), maximum (100%) or quiet (50%)")
         ->check(CLI::IsMember({"balanced", "maximum", "quiet"}))
         ->capture_default_str();

@@ -18,9 +18,9 @@ StatusCommand::StatusCommand(CLI::App& parent) {
     app_->footer("Reads the data folder only; the coordinator is not contacted and the token is never shown.");
 }
 
-std::string status_report(const std::string& folder, const std::string& identity_text,
-                          const std::optional<Checkpoint>& checkpoint, const std::string& checkpoint_problem) {
-    std::string out = "Data folder   " + folder + "\n";
+std::string status_report(const std::string& folder, bool folder_exists, const std::string& identity_text,
+                          const CheckpointLoad& checkpoint) {
+    std::string out = "Data folder   " + folder + (folder_exists ? "" : " (not made yet)") + "\n";
     if (identity_text.empty()) {
         out += "Identity      none stored; the next run registers\n";
     } else {
@@ -29,33 +29,30 @@ std::string status_report(const std::string& folder, const std::string& identity
         out += worker_id.empty() || !has_token ? "Identity      stored, not registered yet\n"
                                                : "Identity      registered as worker " + worker_id + "\n";
     }
-    if (!checkpoint_problem.empty()) {
-        out += "Checkpoint    unreadable: " + printable_text(checkpoint_problem) + "\n";
-    } else if (!checkpoint) {
+    if (!checkpoint.unusable.empty()) {
+        out += "Checkpoint    unusable: " + printable_text(checkpoint.unusable) +
+               "; the run that leases its unit sets it aside and starts the unit from 0\n";
+    } else if (const auto& cp = checkpoint.checkpoint; !cp) {
         out += "Checkpoint    none\n";
     } else {
-        const EndBound end = parse_end_bound(checkpoint->end);
-        const std::uint64_t count = unit_size(UnitRange{parse_u128(checkpoint->begin), end.value, end.end_is_2_128});
+        const EndBound end = parse_end_bound(cp->end);
+        const std::uint64_t count = unit_size(UnitRange{parse_u128(cp->begin), end.value, end.end_is_2_128});
         // Stored texts are shown, not obeyed: a control character in them is replaced.
-        out += "Checkpoint    lease " + printable_text(checkpoint->lease_id) + "\n";
-        out += "              range [" + printable_text(checkpoint->begin) + ", " + printable_text(checkpoint->end) + ")\n";
-        out += "              backend " + printable_text(checkpoint->result.backend) + "\n";
-        out += "              " + std::to_string(checkpoint->offset) + " of " + std::to_string(count) +
-               " starts verified (" + unit_percent_text(checkpoint->offset, count) + ")\n";
+        out += "Checkpoint    lease " + printable_text(cp->lease_id) + "\n";
+        out += "              range [" + printable_text(cp->begin) + ", " + printable_text(cp->end) + ")\n";
+        out += "              backend " + printable_text(cp->result.backend) + "\n";
+        out += "              " + std::to_string(cp->offset) + " of " + std::to_string(count) +
+               " starts verified (" + unit_percent_text(cp->offset, count) + ")\n";
     }
     return out;
 }
 
 int StatusCommand::run() const {
-    const std::filesystem::path folder = data_folder();
-    std::optional<Checkpoint> checkpoint;
-    std::string problem;
-    try {
-        checkpoint = load_stored_checkpoint();
-    } catch (const std::exception& e) {
-        problem = e.what();
-    }
-    std::cout << status_report(path_text(folder), read_identity_text(), checkpoint, problem);
+    // Only looks: a folder that does not exist is not made.
+    const std::filesystem::path folder = data_folder_location();
+    std::error_code ec;
+    const bool exists = std::filesystem::is_directory(folder, ec);
+    std::cout << status_report(path_text(folder), exists, read_identity_text(), load_stored_checkpoint());
     return 0;
 }
 

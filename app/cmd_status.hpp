@@ -2,7 +2,6 @@
 // `pelorin-worker status`: where the worker keeps its state and what that state is, without
 // contacting the coordinator. The bearer token is never shown.
 #include <CLI/CLI.hpp>
-#include <optional>
 #include <string>
 
 #include "state/checkpoint.hpp"
@@ -19,10 +18,9 @@ private:
     CLI::App* app_;
 };
 
-// The report's lines, from what the folder holds: its path, the identity text (empty when
-// none is stored) and the checkpoint (absent when none is stored, with a reason when it cannot
-// be read).
-std::string status_report(const std::string& folder, const std::string& identity_text,
-                          const std::optional<Checkpoint>& checkpoint, const std::string& checkpoint_problem);
+// The report's lines, from what the folder holds: its path (and whether it exists), the
+// identity text (empty when none is stored) and what load_stored_checkpoint found.
+std::string status_report(const std::string& folder, bool folder_exists, const std::string& identity_text,
+                          const CheckpointLoad& checkpoint);
 
 }  // namespace pelorin

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 #include <optional>
 
 #include "app/console_output.hpp"
@@ -127,6 +128,8 @@ int VerifyCommand::run() const {
                                   ? verify_with_progress(range, options, stderr)
                                   : run_backend(range, options);
     std::cout << full_record_json(result) << std::endl;
+    // A record that did not reach its file (a full disk, a size limit) is no result.
+    if (!std::cout) throw std::runtime_error("Could not write the record to standard output");
     return result.valid ? 0 : 1;
 }
 

@@ -1,5 +1,6 @@
 // pelorin-worker: the headless worker and its offline tools.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 #include <stdexcept>
 
@@ -9,6 +10,11 @@
 #include "state/data_folder.hpp"
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A write past a file-size limit then fails with EFBIG, which the program reports as the
+    // file it could not write, instead of ending the process without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     CLI::App app{"Volunteer worker for the 3x+1 verification campaign", "pelorin-worker"};
     app.set_version_flag("--version", "pelorin-worker " PELORIN_VERSION, "Print the program's name and version and exit");
     // Options of the program as a whole may also follow the subcommand ("run --data-dir DIR");

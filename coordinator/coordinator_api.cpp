@@ -94,12 +94,14 @@ void send_heartbeat(const std::string& token, const std::string& lease_id, std::
     https_request("PUT", lease_path(lease_id, "heartbeat"), "{\"progress\":\"" + std::to_string(offset) + "\"}", token);
 }
 
-std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json) {
+Completion complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json) {
     const HttpsResponse reply =
         https_request("POST", lease_path(lease_id, "complete"), "{\"result\":" + result_json + "}", token);
-    return read_audit(reply.body);
+    return read_completion(reply.body);
 }
 
-std::string read_audit(std::string_view body) { return json_string_field(body, "audit", "submitted"); }
+Completion read_completion(std::string_view body) {
+    return Completion{json_string_field(body, "audit", "submitted"), !json_bool_field(body, "accepted", true)};
+}
 
 }  // namespace pelorin

@@ -37,11 +37,17 @@ Lease read_lease(std::string_view body);
 // PUT /api/v1/leases/<lease id>/heartbeat with the unit's offset; the reply is not read.
 void send_heartbeat(const std::string& token, const std::string& lease_id, std::uint64_t offset);
 
-// POST /api/v1/leases/<lease id>/complete with the unit's result JSON text; returns the
-// reply's audit text ("submitted" when it has none).
-std::string complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json);
+// What a complete reply says about the result.
+struct Completion {
+    std::string audit;      // the reply's audit text, "submitted" when it has none
+    bool rejected = false;  // the reply holds the boolean `accepted` with the value false
+};
 
-// The audit text of a complete reply's body.
-std::string read_audit(std::string_view body);
+// POST /api/v1/leases/<lease id>/complete with the unit's result JSON text.
+Completion complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json);
+
+// The completion of a complete reply's body. A reply without a boolean `accepted` is taken as
+// accepted, as coordinators that only send an audit text mean it.
+Completion read_completion(std::string_view body);
 
 }  // namespace pelorin

@@ -10,8 +10,11 @@ std::string read_identity_text();
 
 // Stores `text` through a temporary file that replaces identity.bin only once it is on
 // disk, so a crash leaves the old identity or the new one. Throws std::runtime_error "Could
-// not protect worker token" when the protection cannot be applied (nothing is written); a
-// failure to write the file itself is not reported (the next start registers again).
+// not protect worker token" when the protection cannot be applied (nothing is written), and
+// "Could not store worker identity" when the file cannot be written or put in place: a worker
+// that went on would register anew on every start and orphan the leases of the last.
 void write_identity_text(const std::string& text);
+
+inline constexpr const char* kIdentityNotStored = "Could not store worker identity";
 
 }  // namespace pelorin

@@ -3,14 +3,13 @@
 #include <windows.h>
 #include <dpapi.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
 #include "coordinator/identity_store.hpp"
 #include "state/data_folder.hpp"
 #include "state/durable_file.hpp"
+#include "state/whole_file.hpp"
 
 namespace pelorin {
 namespace {
@@ -27,10 +26,8 @@ DATA_BLOB blob_of(const std::string& bytes) {
 }  // namespace
 
 std::string read_identity_text() {
-    std::ifstream in(data_folder() / "identity.bin", std::ios::binary);
-    if (!in) return {};
-    const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (stored.size() > MAXDWORD) return {};
+    const std::string stored = read_whole_file(data_folder_location() / "identity.bin").value_or("");
+    if (stored.empty() || stored.size() > MAXDWORD) return {};
     DATA_BLOB protected_blob = blob_of(stored);
     DATA_BLOB plain{};
     if (!CryptUnprotectData(&protected_blob, nullptr, nullptr, nullptr, nullptr, 0, &plain)) return {};
@@ -51,7 +48,8 @@ void write_identity_text(const std::string& text) {
     std::filesystem::path temp_path = final_path;
     temp_path += ".tmp";
     // A crash leaves the old identity or the new one, never a file cut short.
-    if (write_file_durably(temp_path, bytes, FileAccess::owner_only)) replace_file(temp_path, final_path);
+    if (!write_file_durably(temp_path, bytes, FileAccess::owner_only) || !replace_file(temp_path, final_path))
+        throw std::runtime_error(kIdentityNotStored);
 }
 
 }  // namespace pelorin

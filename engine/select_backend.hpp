@@ -1,6 +1,7 @@
 #pragma once
 // Backend selection: a device probe picks the family (GPU or CPU), a short known-answer test
-// proves it, and each candidate is timed on the tuning range; the fastest valid one wins.
+// proves it, an untimed pass over the tuning range builds what the range needs, and each
+// candidate is then timed on it; the fastest valid one wins.
 #include <functional>
 #include <stop_token>
 #include <string>

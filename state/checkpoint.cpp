@@ -1,16 +1,15 @@
 #include "state/checkpoint.hpp"
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
 
-#include "coordinator/json_text.hpp"
 #include "coordinator/safe_text.hpp"
 #include "state/data_folder.hpp"
 #include "state/durable_file.hpp"
+#include "state/flat_json_object.hpp"
+#include "state/whole_file.hpp"
 #include "wideint/text_forms.hpp"
 #include "wideint/unit_range.hpp"
 
@@ -18,34 +17,136 @@ namespace pelorin {
 namespace {
 
 constexpr const char* kFileName = "checkpoint.json";
+constexpr const char* kSetAsideName = "checkpoint.json.bad";
 
-std::filesystem::path checkpoint_path() { return data_folder() / kFileName; }
+// Why a checkpoint cannot be resumed; never leaves this file.
+class Unusable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
-BigUint counter(const std::string& text, const char* key) {
-    return parse_biguint(json_string_field(text, key, "0"));
-}
+// The members every checkpoint holds, read strictly: present, of their type, and sound.
+class Members {
+public:
+    explicit Members(const FlatObject& members) : members_(members) {}
 
-// The standard text-to-double conversion, with the messages this program reports.
-double seconds(const std::string& text, const char* key) {
-    const std::string value = json_string_field(text, key, "0");
-    try {
-        const double seconds = std::stod(value);
-        // A subnormal time is out of range as its decimal text is: accepted from an exact hex
-        // form, it would be written in decimal and refused on the next load.
-        if (std::fpclassify(seconds) == FP_SUBNORMAL) throw std::out_of_range(value);
-        return seconds;
-    } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("invalid stod argument");
-    } catch (const std::out_of_range&) {
-        throw std::out_of_range("stod argument out of range");
+    // A text that is written back into checkpoint.json or sent in the result record.
+    std::string text(const char* key) const {
+        std::string value = member(key, FlatValue::Kind::text, "a text");
+        try {
+            require_safe_text("", key, value, TextPlace::json_string);
+        } catch (const std::runtime_error&) {
+            throw Unusable(std::string("its ") + key + " holds a control character");
+        }
+        return value;
     }
-}
 
-// Texts that are written back into checkpoint.json or sent in the result record.
-std::string stored_text(const std::string& text, const char* key) {
-    std::string value = json_string_field(text, key, "");
-    require_safe_text("Local checkpoint holds", key, value, TextPlace::json_string);
-    return value;
+    std::uint64_t number(const char* key) const {
+        const std::string digits = member(key, FlatValue::Kind::number, "a number");
+        std::uint64_t value = 0;
+        for (const char c : digits) {
+            const auto digit = static_cast<std::uint64_t>(c - '0');
+            if (value > (UINT64_MAX - digit) / 10) throw Unusable(std::string("its ") + key + " is beyond 64 bits");
+            value = value * 10 + digit;
+        }
+        return value;
+    }
+
+    BigUint counter(const char* key) const {
+        const std::string value = member(key, FlatValue::Kind::text, "a text");
+        try {
+            return parse_biguint(value);
+        } catch (const std::exception&) {
+            throw Unusable(std::string("its ") + key + " is not a decimal integer");
+        }
+    }
+
+    // A time in seconds: finite and not negative, else it would go out as a bare word or a
+    // negative time in the result record, which the coordinator refuses on every try. A
+    // subnormal time is refused too: written in decimal, it would not load again.
+    double seconds(const char* key) const {
+        const std::string value = member(key, FlatValue::Kind::text, "a text");
+        double seconds = -1.0;
+        try {
+            std::size_t used = 0;
+            seconds = std::stod(value, &used);
+            if (used != value.size()) seconds = -1.0;
+        } catch (const std::exception&) {
+        }
+        if (!std::isfinite(seconds) || seconds < 0.0 || std::fpclassify(seconds) == FP_SUBNORMAL)
+            throw Unusable(std::string("its ") + key + " is not a number of seconds");
+        return seconds;
+    }
+
+    bool has(const char* key) const { return members_.find(key) != members_.end(); }
+
+    bool boolean(const char* key) const { return member(key, FlatValue::Kind::boolean, "true or false") == "true"; }
+
+private:
+    const std::string& member(const char* key, FlatValue::Kind kind, const char* what) const {
+        const auto it = members_.find(key);
+        if (it == members_.end()) throw Unusable(std::string("it lacks ") + key);
+        if (it->second.kind != kind) throw Unusable(std::string("its ") + key + " is not " + what);
+        return it->second.text;
+    }
+
+    const FlatObject& members_;
+};
+
+std::optional<std::string> read_checkpoint_file() { return read_whole_file(data_folder_location() / kFileName); }
+
+// The checkpoint a text holds, under its own lease; throws Unusable.
+Checkpoint read_checkpoint(const std::string& text) {
+    FlatObject object;
+    try {
+        object = read_flat_json_object(text);
+    } catch (const NotFlatObject& e) {
+        throw Unusable(e.what());
+    }
+    const Members m(object);
+    Checkpoint cp;
+    cp.lease_id = m.text("lease_id");
+    cp.begin = m.text("begin");
+    cp.end = m.text("end");
+    cp.offset = m.number("offset");
+    UnitResult& r = cp.result;
+    r.mode = "verify";
+    r.begin = cp.begin;
+    r.end = cp.end;
+    r.backend = m.text("backend");
+    r.checked = m.counter("checked");
+    r.candidates = m.counter("candidates");
+    r.survivors_evaluated = m.counter("survivors");
+    r.proof_exclusions = m.counter("proof_exclusions");
+    r.frontier_nodes = m.counter("frontier_nodes");
+    r.steps = m.counter("steps");
+    r.u64_completions = m.counter("u64");
+    r.u128_completions = m.counter("u128");
+    r.u256_completions = m.counter("u256");
+    r.bigint_completions = m.counter("bigint");
+    r.proof_hash = m.text("proof_hash");
+    r.checksum_sum = m.number("checksum_sum");
+    r.checksum_xor = m.number("checksum_xor");
+    r.elapsed_seconds = m.seconds("elapsed");
+    r.kernel_seconds = m.seconds("kernel");
+    r.transfer_seconds = m.seconds("transfer");
+    // Files written before these two members existed hold neither, and load as a valid record.
+    if (m.has("valid") || m.has("message")) {
+        r.valid = m.boolean("valid");
+        r.message = m.text("message");
+    }
+
+    std::uint64_t length = 0;
+    try {
+        const EndBound bound = parse_end_bound(cp.end);
+        length = unit_size(UnitRange{parse_u128(cp.begin), bound.value, bound.end_is_2_128});
+    } catch (const std::exception& e) {
+        throw Unusable("its range is unusable: " + std::string(e.what()));
+    }
+    if (cp.offset > length)
+        throw Unusable("its offset " + std::to_string(cp.offset) + " lies beyond the unit's " + std::to_string(length) +
+                       " starts");
+    return cp;
 }
 
 }  // namespace
@@ -69,7 +170,7 @@ std::string checkpoint_text(const Checkpoint& cp) {
 }
 
 void save_checkpoint(const Checkpoint& cp) {
-    const std::filesystem::path final_path = checkpoint_path();
+    const std::filesystem::path final_path = data_folder() / kFileName;
     std::filesystem::path temp_path = final_path;
     temp_path += ".tmp";
     if (!write_file_durably(temp_path, checkpoint_text(cp), FileAccess::shared)) {
@@ -78,91 +179,58 @@ void save_checkpoint(const Checkpoint& cp) {
     if (!replace_file(temp_path, final_path)) throw std::runtime_error("Could not commit local checkpoint");
 }
 
-namespace {
-
-std::optional<std::string> read_checkpoint_file() {
-    std::ifstream in(checkpoint_path(), std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool sound_seconds(double value) { return std::isfinite(value) && value >= 0.0; }
-
-}  // namespace
-
-std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
-                                               const std::string& begin, const std::string& end,
-                                               const std::optional<ResumeMatch>& other_lease) {
-    if (json_string_field(text, "begin", "") != begin) return std::nullopt;
-    if (json_string_field(text, "end", "") != end) return std::nullopt;
-    if (json_string_field(text, "lease_id", "") != lease_id) {
-        // The same range under a new lease: the work done is the same work if the backend and
-        // its proof table are.
-        if (!other_lease || json_string_field(text, "backend", "") != other_lease->backend ||
-            json_string_field(text, "proof_hash", "") != other_lease->proof_hash)
-            return std::nullopt;
-    }
-
+CheckpointLoad checkpoint_from_text(const std::string& text, const std::string& lease_id, const std::string& begin,
+                                    const std::string& end, const ResumeMatch& match) {
     Checkpoint cp;
+    try {
+        cp = read_checkpoint(text);
+    } catch (const Unusable& e) {
+        return CheckpointLoad{std::nullopt, e.what()};
+    }
+    // Another unit's: the next save replaces it. The lease id does not matter: a unit handed
+    // out again under a new id is the same work.
+    if (cp.begin != begin || cp.end != end) return {};
+    // A record goes on only with the backend and proof table that began it: an upgrade that
+    // changed the table, or a device that is gone, would otherwise send a mixed record.
+    if (cp.result.backend != match.backend)
+        return CheckpointLoad{std::nullopt, "it was made by backend " + cp.result.backend + ", and this run uses " +
+                                                match.backend};
+    if (cp.result.proof_hash != match.proof_hash)
+        return CheckpointLoad{std::nullopt, "it was made with another proof table than this run's"};
     cp.lease_id = lease_id;
-    cp.begin = begin;
-    cp.end = end;
-    UnitResult& r = cp.result;
-    r.mode = "verify";
-    r.begin = begin;
-    r.end = end;
-    cp.offset = json_u64_field(text, "offset", 0);
-    r.backend = stored_text(text, "backend");
-    r.checked = counter(text, "checked");
-    r.candidates = counter(text, "candidates");
-    r.survivors_evaluated = counter(text, "survivors");
-    r.proof_exclusions = counter(text, "proof_exclusions");
-    r.frontier_nodes = counter(text, "frontier_nodes");
-    r.steps = counter(text, "steps");
-    r.u64_completions = counter(text, "u64");
-    r.u128_completions = counter(text, "u128");
-    r.u256_completions = counter(text, "u256");
-    r.bigint_completions = counter(text, "bigint");
-    r.proof_hash = stored_text(text, "proof_hash");
-    r.checksum_sum = json_u64_field(text, "checksum_sum", 0);
-    r.checksum_xor = json_u64_field(text, "checksum_xor", 0);
-    r.elapsed_seconds = seconds(text, "elapsed");
-    r.kernel_seconds = seconds(text, "kernel");
-    r.transfer_seconds = seconds(text, "transfer");
-    // Files written before these two members existed load as a valid record.
-    r.valid = json_bool_field(text, "valid", true);
-    r.message = stored_text(text, "message");
-
-    // "nan" or "inf" would go out as a bare word in the result JSON, which no reader accepts:
-    // the coordinator would refuse the unit on every restart until the lease ran out.
-    if (!sound_seconds(r.elapsed_seconds) || !sound_seconds(r.kernel_seconds) || !sound_seconds(r.transfer_seconds))
-        return std::nullopt;
-
-    const EndBound bound = parse_end_bound(end);
-    const std::uint64_t length = unit_size(UnitRange{parse_u128(begin), bound.value, bound.end_is_2_128});
-    if (cp.offset > length) return std::nullopt;
-    return cp;
+    return CheckpointLoad{std::move(cp), {}};
 }
 
-std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
-                                          const std::string& end, const std::optional<ResumeMatch>& other_lease) {
+CheckpointLoad load_checkpoint(const std::string& lease_id, const std::string& begin, const std::string& end,
+                               const ResumeMatch& match) {
     const auto text = read_checkpoint_file();
-    if (!text) return std::nullopt;
-    return checkpoint_from_text(*text, lease_id, begin, end, other_lease);
+    if (!text) return {};
+    return checkpoint_from_text(*text, lease_id, begin, end, match);
 }
 
-std::optional<Checkpoint> load_stored_checkpoint() {
+CheckpointLoad load_stored_checkpoint() {
     const auto text = read_checkpoint_file();
-    if (!text) return std::nullopt;
-    return checkpoint_from_text(*text, json_string_field(*text, "lease_id", ""), json_string_field(*text, "begin", ""),
-                                json_string_field(*text, "end", ""));
+    if (!text) return {};
+    try {
+        return CheckpointLoad{read_checkpoint(*text), {}};
+    } catch (const Unusable& e) {
+        return CheckpointLoad{std::nullopt, e.what()};
+    }
+}
+
+void set_aside_checkpoint() {
+    try {
+        const std::filesystem::path folder = data_folder_location();
+        replace_file(folder / kFileName, folder / kSetAsideName);
+    } catch (const std::exception&) {
+    }
 }
 
 void delete_checkpoint() {
     // The unit is already completed; a checkpoint left behind only fails to match later.
     try {
         std::error_code ignored;
-        std::filesystem::remove(checkpoint_path(), ignored);
+        std::filesystem::remove(data_folder_location() / kFileName, ignored);
     } catch (const std::filesystem::filesystem_error&) {
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The checkpoint of the unit in progress: checkpoint.json in the data folder, replaced whole
-// after every chunk and accepted on load for the same lease, begin and end, or for the same
-// range and backend under another lease id.
+// after every chunk. It is resumed only when it is whole and sound, belongs to the unit in
+// hand (the same begin and end, under this lease id or another) and was made by the backend
+// and proof table now in use. A damaged or unfit checkpoint costs the unit's progress, never
+// a wrong result and never a run.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,31 +27,40 @@ std::string checkpoint_text(const Checkpoint& cp);
 // checkpoint"; the previous checkpoint.json is then unchanged.
 void save_checkpoint(const Checkpoint& cp);
 
-// What a checkpoint written under another lease id must match to be resumed: the backend that
-// goes on with the unit and the proof hash that backend produces.
+// What a checkpoint must have been made with to be resumed: the backend that goes on with the
+// unit and the proof hash that backend produces.
 struct ResumeMatch {
     std::string backend;
     std::string proof_hash;
 };
 
-// Absent when there is no readable checkpoint of this lease, begin and end, or its offset
-// lies beyond the lease, or one of its times is not a finite number >= 0. With `other_lease`,
-// a checkpoint of another lease id is accepted too when its begin, end, backend and proof
-// hash match; it comes back under the lease id in hand. A malformed member throws (the parse
-// errors of counters, numbers and times, the range errors of the bounds, an unusable text);
-// the file is never changed.
-std::optional<Checkpoint> load_checkpoint(const std::string& lease_id, const std::string& begin,
-                                          const std::string& end,
-                                          const std::optional<ResumeMatch>& other_lease = std::nullopt);
+// What a look at checkpoint.json found. Both empty: there is no checkpoint, or a sound one of
+// another unit (the next save replaces it).
+struct CheckpointLoad {
+    std::optional<Checkpoint> checkpoint;  // resume from this
+    // Why the file cannot be resumed ("it is cut short", "it lacks checksum_sum", "its offset
+    // 11 lies beyond the unit's 10 starts", "it was made by backend cpu-sieve, ..."); empty
+    // when it can be, or when it is not this unit's.
+    std::string unusable;
+};
+
+// checkpoint.json for the unit in hand; a checkpoint comes back under `lease_id` whatever id
+// it was saved under. Never throws for what the file holds; the file is never changed.
+CheckpointLoad load_checkpoint(const std::string& lease_id, const std::string& begin, const std::string& end,
+                               const ResumeMatch& match);
 
 // load_checkpoint on the bytes of a checkpoint.json already read.
-std::optional<Checkpoint> checkpoint_from_text(const std::string& text, const std::string& lease_id,
-                                               const std::string& begin, const std::string& end,
-                                               const std::optional<ResumeMatch>& other_lease = std::nullopt);
+CheckpointLoad checkpoint_from_text(const std::string& text, const std::string& lease_id, const std::string& begin,
+                                    const std::string& end, const ResumeMatch& match);
 
-// Whatever checkpoint is stored, under its own lease (for a report of the worker's state);
-// absent when there is none or it would not be accepted for its own lease.
-std::optional<Checkpoint> load_stored_checkpoint();
+// Whatever checkpoint is stored, under its own lease and whatever made it (for a report of the
+// worker's state): the checkpoint when it is sound, else why it is not; both empty when there is
+// none. Reads only: creates no folder.
+CheckpointLoad load_stored_checkpoint();
+
+// Moves checkpoint.json to checkpoint.json.bad, for a person to look at, replacing an earlier
+// one; any failure is ignored (the next save replaces the file anyway).
+void set_aside_checkpoint();
 
 // Removes checkpoint.json; any failure is ignored.
 void delete_checkpoint();

@@ -31,6 +31,8 @@ std::string path_text(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+std::filesystem::path data_folder_location() { return folder_to_use(); }
+
 std::filesystem::path data_folder() {
     const std::filesystem::path folder = folder_to_use();
     std::error_code ec;

@@ -13,6 +13,10 @@ namespace pelorin {
 // "temp_directory_path".
 std::filesystem::path data_folder();
 
+// The same folder's path, without creating it: for reading what may be stored there, which
+// must change nothing (a folder that does not exist holds nothing).
+std::filesystem::path data_folder_location();
+
 // The folder data_folder() returns from now on, used as is (nothing appended); a relative
 // path is taken from the current working directory at this call. Set once at start-up,
 // before any worker thread runs; an empty path goes back to the environment's choice.

@@ -31,6 +31,17 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
     return n;
 }
 
+// The bidirectional controls (U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069): a
+// text from outside could reorder what a person reads around it, as a right-to-left override
+// makes "exe.txt" read "txt.exe".
+bool is_bidi_control(std::string_view seq) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(seq[k]); };
+    if (seq.size() == 2) return b(0) == 0xD8 && b(1) == 0x9C;
+    if (seq.size() != 3 || b(0) != 0xE2) return false;
+    if (b(1) == 0x80) return b(2) == 0x8E || b(2) == 0x8F || (b(2) >= 0xAA && b(2) <= 0xAE);
+    return b(1) == 0x81 && b(2) >= 0xA6 && b(2) <= 0xA9;
+}
+
 }  // namespace
 
 std::string printable_text(std::string_view text) {
@@ -50,8 +61,9 @@ std::string printable_text(std::string_view text) {
             ++i;
         } else {
             // C1 controls are C2 80 .. C2 9F in UTF-8.
-            if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) out += kReplacement;
-            else out.append(text.substr(i, n));
+            const std::string_view seq = text.substr(i, n);
+            if ((c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) || is_bidi_control(seq)) out += kReplacement;
+            else out.append(seq);
             i += n;
         }
     }

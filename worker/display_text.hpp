@@ -8,7 +8,8 @@
 namespace pelorin {
 
 // The text with CR LF pairs kept and every other C0 control, DEL, C1 control (U+0080 to
-// U+009F) and byte that is not part of well-formed UTF-8 replaced by U+FFFD. The status
+// U+009F), bidirectional control (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
+// U+2069) and byte that is not part of well-formed UTF-8 replaced by U+FFFD. The status
 // texts of the worker pass through unchanged.
 std::string printable_text(std::string_view text);
 

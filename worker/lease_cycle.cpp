@@ -12,6 +12,7 @@
 #include "wideint/unit_range.hpp"
 #include "wideint/text_forms.hpp"
 #include "worker/status_text.hpp"
+#include "worker/token_text.hpp"
 
 namespace pelorin {
 namespace {
@@ -28,16 +29,63 @@ double seconds_between(Clock::time_point a, Clock::time_point b) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count()) / 1e9;
 }
 
-// Heartbeat and complete name the lease: a 404 or 409 there means the coordinator no longer
-// holds it for this worker, a fault that leasing again mends.
-template <typename Exchange>
-auto on_lease(Exchange exchange) {
-    try {
-        return exchange();
-    } catch (const HttpsError& e) {
-        if (e.failure() == HttpsFailure::status && (e.status() == 404 || e.status() == 409)) throw LeaseLost(e.what());
-        throw;
+// The lease in hand, kept alive: a heartbeat whenever one is due, while working and while
+// paused. Heartbeat and complete name the lease: a 404 or 409 there means the coordinator no
+// longer holds it for this worker, a fault that leasing again mends, and the lease is let go.
+class LeaseKeeper {
+public:
+    LeaseKeeper(const std::string& token, CycleState& state, std::chrono::nanoseconds interval)
+        : token_(token), state_(state), interval_(interval) {}
+
+    const std::optional<HeldLease>& held() const { return state_.held; }
+
+    // A unit was leased: its first heartbeat is due one interval from now. Until then, a lease
+    // held from before this cycle (a fault waited out) is due at once: how long ago it was
+    // last heard of is not known here.
+    void leased() { last_ = Clock::now(); }
+
+    template <typename Exchange>
+    auto on_lease(Exchange exchange) {
+        try {
+            return exchange();
+        } catch (const HttpsError& e) {
+            if (e.failure() == HttpsFailure::status && (e.status() == 404 || e.status() == 409)) {
+                state_.held.reset();
+                throw LeaseLost(e.what());
+            }
+            throw;
+        }
     }
+
+    void heartbeat_if_due() {
+        if (!state_.held || (last_ && Clock::now() - *last_ < interval_)) return;
+        on_lease([&] { send_heartbeat(token_, state_.held->lease_id, state_.held->unit.offset); });
+        last_ = Clock::now();
+    }
+
+private:
+    const std::string& token_;
+    CycleState& state_;
+    std::chrono::nanoseconds interval_;
+    std::optional<Clock::time_point> last_;
+};
+
+// The one place a pause is waited out, wherever it begins. With a lease in hand the pause holds
+// it, heartbeats going on, and the front end is told where the unit stands; without one the
+// paused text is posted on every look. False when a stop ends the pause.
+bool wait_while_paused(const std::stop_token& stop, FrontEnd& fe, LeaseKeeper& keeper, std::chrono::nanoseconds poll) {
+    if (!fe.paused.load()) return true;
+    const bool holding = keeper.held().has_value();
+    if (holding) fe.unit_paused(keeper.held()->unit);
+    while (fe.paused.load()) {
+        if (stop.stop_requested()) return false;
+        if (keeper.held()) keeper.heartbeat_if_due();
+        else fe.post_status(kPausedText);
+        sleep_unless_stopped(stop, poll);
+    }
+    if (stop.stop_requested()) return false;
+    if (holding && keeper.held()) fe.unit_resumed(keeper.held()->unit);
+    return true;
 }
 
 }  // namespace
@@ -73,27 +121,23 @@ std::chrono::nanoseconds duty_rest(int profile, std::chrono::nanoseconds busy) {
 }
 
 void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& token, const BackendChoice& choice,
-                     std::uint64_t& units_completed, const LeaseCycleTiming& timing) {
+                     CycleState& state, const LeaseCycleTiming& timing) {
     const std::string& backend = choice.options.name;
     const auto rest = [&](std::chrono::nanoseconds duration) {
         if (timing.duty_sleep) timing.duty_sleep(stop, duration);
         else sleep_unless_stopped(stop, duration);
     };
+    LeaseKeeper keeper(token, state, timing.heartbeat_interval);
+    // The unit in hand stays leased and its checkpoint stays on disk.
+    const auto stopped = [&] { fe.run_stopped(state.held ? std::optional(state.held->unit) : std::nullopt); };
     for (;;) {
-        if (stop.stop_requested()) {
-            fe.run_stopped(std::nullopt);
+        if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, timing.pause_poll)) {
+            stopped();
             return;
-        }
-        while (fe.paused.load()) {
-            if (stop.stop_requested()) {
-                fe.run_stopped(std::nullopt);
-                return;
-            }
-            fe.post_status(kPausedText);
-            sleep_unless_stopped(stop, timing.pause_poll);
         }
         const Lease lease = acquire_lease(token, choice.starts_per_second, choice.proof_hash);
         if (lease.complete) {
+            state.held.reset();
             fe.post_status(kCompleteText);
             return;
         }
@@ -111,55 +155,62 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         unit.begin = u128_to_decimal(range.begin);
         unit.end = end_to_decimal(range.end, range.end_is_2_128);
         std::uint64_t offset = 0;
-        if (auto cp = load_checkpoint(lease.lease_id, lease.begin, lease.end, ResumeMatch{backend, choice.proof_hash})) {
-            offset = cp->offset;
-            unit = std::move(cp->result);
+        CheckpointLoad stored =
+            load_checkpoint(lease.lease_id, lease.begin, lease.end, ResumeMatch{backend, choice.proof_hash});
+        if (stored.checkpoint) {
+            offset = stored.checkpoint->offset;
+            unit = std::move(stored.checkpoint->result);
             fe.post_status(resuming_text(offset, count));
+        } else if (!stored.unusable.empty()) {
+            // Never a wrong result and never a run that stops for good: the unit starts over.
+            set_aside_checkpoint();
+            fe.post_status(unusable_checkpoint_text(stored.unusable));
         }
-        const auto position = [&] { return UnitPosition{unit.begin, unit.end, offset, count}; };
+        state.held = HeldLease{lease.lease_id, UnitPosition{u128_to_decimal(range.begin),
+                                                            end_to_decimal(range.end, range.end_is_2_128), offset, count}};
+        keeper.leased();
 
-        auto last_heartbeat = Clock::now();
-        const auto unit_start = last_heartbeat;
-        auto heartbeat_if_due = [&] {
-            if (Clock::now() - last_heartbeat >= timing.heartbeat_interval) {
-                on_lease([&] { send_heartbeat(token, lease.lease_id, offset); });
-                last_heartbeat = Clock::now();
-            }
-        };
+        // The rate counts the starts of this run only, and no time spent paused.
+        const std::uint64_t resumed_at = offset;
+        auto unit_start = Clock::now();
         while (offset < count) {
-            if (stop.stop_requested()) break;
-            if (fe.paused.load()) {
-                fe.unit_paused(position());
-                while (fe.paused.load() && !stop.stop_requested()) {
-                    heartbeat_if_due();
-                    sleep_unless_stopped(stop, timing.pause_poll);
-                }
-                if (stop.stop_requested()) break;
-                fe.unit_resumed(position());
-            }
+            const auto pause_began = Clock::now();
+            if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, timing.pause_poll)) break;
+            unit_start += Clock::now() - pause_began;
             const std::uint64_t n = std::min(count - offset, chunk);
             const UnitRange piece = sub_range(range, offset, n);
             const auto chunk_start = Clock::now();
             merge(unit, run_backend(piece, choice.options));
             offset += n;
             save_checkpoint(Checkpoint{lease.lease_id, lease.begin, lease.end, offset, unit});
-            const double rate = static_cast<double>(offset) / std::max(1e-6, seconds_between(unit_start, Clock::now()));
+            state.held->unit.offset = offset;
+            const double rate =
+                static_cast<double>(offset - resumed_at) / std::max(1e-6, seconds_between(unit_start, Clock::now()));
             fe.post_status(progress_text(backend, static_cast<double>(offset) * 100.0 / static_cast<double>(count), rate,
-                                         units_completed,
+                                         state.units_completed,
                                          static_cast<double>(count - offset) / std::max(1.0, rate)));
-            heartbeat_if_due();
+            keeper.heartbeat_if_due();
             // The busy time includes the checkpoint, the status text and any heartbeat.
             const int profile = fe.selected_profile();
             if (const auto pause = duty_rest(profile, Clock::now() - chunk_start); pause.count() > 0) rest(pause);
         }
         if (stop.stop_requested()) {
-            fe.run_stopped(position());  // the unit stays leased; its checkpoint stays on disk
+            stopped();
             return;
         }
-        const std::string audit = on_lease([&] { return complete_lease(token, lease.lease_id, result_json(unit)); });
+        const Completion done =
+            keeper.on_lease([&] { return complete_lease(token, lease.lease_id, result_json(unit)); });
+        // A rejected result must not be resumed either: the unit goes back to the pool, and if it
+        // comes back here it is verified again from its first start.
         delete_checkpoint();
-        ++units_completed;
-        fe.post_status(unit_accepted_text(audit));
+        state.held.reset();
+        const std::string audit = without_tokens(done.audit, {token});
+        if (done.rejected) {
+            fe.post_status(unit_rejected_text(audit));
+        } else {
+            ++state.units_completed;
+            fe.post_status(unit_accepted_text(audit));
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -43,12 +44,28 @@ double duty_cycle(int profile);
 // The rest after a chunk that took `busy`, so that work takes the profile's share of the time.
 std::chrono::nanoseconds duty_rest(int profile, std::chrono::nanoseconds busy);
 
+// The lease this run holds, and where its unit stands (offset: the starts checkpointed).
+struct HeldLease {
+    std::string lease_id;
+    UnitPosition unit;
+};
+
+// What a run carries from one lease cycle to the next: a service's run starts the cycle anew
+// after every fault it waits out, and the lease it held then is still its own to keep.
+struct CycleState {
+    std::uint64_t units_completed = 0;  // units the coordinator accepted
+    // Set when a unit is leased; cleared when it is completed or the coordinator says the
+    // lease is gone. While it is set, a pause keeps the lease alive with heartbeats.
+    std::optional<HeldLease> held;
+};
+
 // Returns on a stop request or when the coordinator reports the campaign complete; every
-// failure propagates. A checkpoint of another lease is resumed when its range, backend and
-// proof hash are those of the lease and backend in hand: a unit's result never depends on the
-// lease id, so an expired lease handed out again loses no work.
+// failure propagates. A checkpoint is resumed when it is sound and its range, backend and
+// proof hash are those of the lease and backend in hand, whatever lease id it was saved under:
+// a unit's result never depends on the lease id, so an expired lease handed out again loses
+// no work. A checkpoint that cannot be resumed is set aside with a line that says why, and the
+// unit starts from 0. A unit the coordinator rejects is shown as rejected and not counted.
 void run_lease_cycle(std::stop_token stop, FrontEnd& front_end, const std::string& token,
-                     const BackendChoice& choice, std::uint64_t& units_completed,
-                     const LeaseCycleTiming& timing = {});
+                     const BackendChoice& choice, CycleState& state, const LeaseCycleTiming& timing = {});
 
 }  // namespace pelorin

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 #include "coordinator/https_transport.hpp"
+#include "coordinator/identity_store.hpp"
 #include "state/data_folder.hpp"
 #include "worker/lease_cycle.hpp"
 
@@ -32,13 +34,15 @@ bool token_refused(const std::exception& failure) {
 std::string what_to_do(const std::exception& failure) {
     const std::string folder = [] {
         try {
-            return path_text(data_folder());
+            return path_text(data_folder_location());
         } catch (const std::exception&) {
             return std::string("the data folder");
         }
     }();
     const std::string message = failure.what();
-    if (message.rfind("Could not write local checkpoint", 0) == 0 || message.rfind("Could not commit local checkpoint", 0) == 0)
+    // The data folder's files, and the folder itself, that could not be written.
+    if (message.rfind("Could not write local checkpoint", 0) == 0 || message.rfind("Could not commit local checkpoint", 0) == 0 ||
+        message.rfind(kIdentityNotStored, 0) == 0 || dynamic_cast<const std::filesystem::filesystem_error*>(&failure))
         return "Check that " + folder + " can be written and its disk has room.";
     if (message.rfind("Self-test failed", 0) == 0)
         return "This computer computed a known range wrongly: check its cooling, clock settings and memory.";
@@ -58,10 +62,10 @@ std::string what_to_do(const std::exception& failure) {
             default: return {};
         }
     }
-    // The readers of replies and stored files report malformed text this way.
+    // The readers of replies report malformed text this way (a damaged checkpoint is set
+    // aside by the lease cycle and never ends a run).
     if (dynamic_cast<const std::invalid_argument*>(&failure) || dynamic_cast<const std::overflow_error*>(&failure))
-        return "A reply of the coordinator, or checkpoint.json in " + folder +
-               ", could not be read: look for an update of this worker.";
+        return "A reply of the coordinator could not be read: look for an update of this worker.";
     return {};
 }
 

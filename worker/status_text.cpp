@@ -76,6 +76,14 @@ std::string unit_accepted_text(const std::string& audit) {
     return "Unit accepted" + std::string(kDot) + audit + "\r\nRequesting more work...";
 }
 
+std::string unit_rejected_text(const std::string& audit) {
+    return "Unit rejected" + std::string(kDot) + audit + "\r\nRequesting more work...";
+}
+
+std::string unusable_checkpoint_text(const std::string& reason) {
+    return "Local checkpoint unusable: " + reason + ".\r\nKept as checkpoint.json.bad; the unit starts from 0%.";
+}
+
 std::string stopped_text(const std::string& message) {
     return "STOPPED\r\n\r\n" + message + "\r\n\r\nPress Start to retry.";
 }

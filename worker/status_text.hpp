@@ -11,6 +11,8 @@ inline constexpr const char* kDot = " \xC2\xB7 ";
 inline constexpr const char* kReadyText = "Ready. Press Start to benchmark this computer and request work.";
 inline constexpr const char* kSelfTestText = "Self-test passed.\r\nOptimizing for this computer...";
 inline constexpr const char* kConnectedText = "Secure connection established.\r\nRegistering with coordinator...";
+// The same moment after a fault was waited out, for a worker that is registered already.
+inline constexpr const char* kReconnectedText = "Secure connection established.\r\nRequesting work...";
 inline constexpr const char* kRegisteringText = "Registering public worker...\r\nSolving short anti-abuse challenge.";
 inline constexpr const char* kPausedText = "Paused.\r\nNo computation is running.";
 inline constexpr const char* kCompleteText = "Campaign allocation is complete.";
@@ -28,6 +30,10 @@ std::string resuming_text(std::uint64_t offset, std::uint64_t count);
 // How far a unit stands, to two decimals: "42.17%"; an empty unit is "100.00%".
 std::string unit_percent_text(std::uint64_t offset, std::uint64_t count);
 std::string unit_accepted_text(const std::string& audit);
+// The coordinator refused the unit's result: "Unit rejected · " + audit, then the next request.
+std::string unit_rejected_text(const std::string& audit);
+// A checkpoint that cannot be resumed, why, and what became of it.
+std::string unusable_checkpoint_text(const std::string& reason);
 std::string stopped_text(const std::string& message);
 
 // A fault that waiting can fix, and when the next try comes (a service's run only):

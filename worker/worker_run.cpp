@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <initializer_list>
 #include <random>
 
 #include "coordinator/coordinator_api.hpp"
@@ -17,33 +16,23 @@
 #include "wideint/unit_range.hpp"
 #include "worker/hardware_text.hpp"
 #include "worker/status_text.hpp"
+#include "worker/token_text.hpp"
 
 namespace pelorin {
 namespace {
-
-// A reply body may echo what it was sent; no token, the one in use or one refused before it,
-// may reach a screen or a journal.
-std::string without_tokens(std::string text, std::initializer_list<std::string_view> tokens) {
-    for (const std::string_view token : tokens) {
-        if (token.empty()) continue;
-        for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + 7))
-            text.replace(at, token.size(), "<token>");
-    }
-    return text;
-}
 
 // Where the checkpointed unit stands, for the closing line of a stop that came outside the
 // lease cycle (during start-up, an exchange or a wait).
 std::optional<UnitPosition> checkpointed_unit() {
     try {
-        const auto cp = load_stored_checkpoint();
-        if (!cp) return std::nullopt;
+        const auto cp = load_stored_checkpoint().checkpoint;
+        if (!cp) return std::nullopt;  // an unusable one is reported by the run that leases its unit
         const EndBound end = parse_end_bound(cp->end);
         const UnitRange range{parse_u128(cp->begin), end.value, end.end_is_2_128};
         return UnitPosition{u128_to_decimal(range.begin), end_to_decimal(range.end, range.end_is_2_128), cp->offset,
                             unit_size(range)};
     } catch (const std::exception&) {
-        return std::nullopt;  // an unreadable checkpoint is reported by the next run that leases its unit
+        return std::nullopt;
     }
 }
 
@@ -64,25 +53,27 @@ RunStart start_run(std::stop_token stop, FrontEnd& fe) {
     return s;
 }
 
-void serve_coordinator(std::stop_token stop, FrontEnd& fe, RunStart& s, std::uint64_t& units_completed,
-                       const LeaseCycleTiming& timing) {
+void serve_coordinator(std::stop_token stop, FrontEnd& fe, RunStart& s, CycleState& cycle,
+                       const LeaseCycleTiming& timing, bool again) {
     check_secure_connection();
-    fe.post_status(kConnectedText);
+    // Nothing registers again after a fault unless the token was refused.
+    fe.post_status(again && !s.identity.token.empty() ? kReconnectedText : kConnectedText);
     if (s.identity.token.empty()) {
         s.identity = register_worker(s.identity, s.build_hash, s.hardware_hash,
                                      [&fe](const std::string& text) { fe.post_status(text); }, stop);
     }
     report_benchmark(s.identity.token, s.build_hash, s.choice.options.name, s.choice.starts_per_second);
-    run_lease_cycle(stop, fe, s.identity.token, s.choice, units_completed, timing);
+    run_lease_cycle(stop, fe, s.identity.token, s.choice, cycle, timing);
 }
 
 void worker_run(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timing) {
+    RunStart start;
     try {
-        RunStart start = start_run(stop, fe);
-        std::uint64_t units_completed = 0;
-        serve_coordinator(stop, fe, start, units_completed, timing);
+        start = start_run(stop, fe);
+        CycleState cycle;
+        serve_coordinator(stop, fe, start, cycle, timing);
     } catch (const std::exception& e) {
-        fe.post_status(stopped_text(e.what()));
+        fe.post_status(stopped_text(without_tokens(e.what(), {start.identity.token})));
         fe.running = false;
     }
 }
@@ -112,15 +103,16 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
         return failed(e);
     }
     Backoff backoff(retry, std::random_device{}());
-    std::uint64_t units_completed = 0;
+    CycleState cycle;
     std::uint64_t units_at_last_fault = 0;
     bool registered_again = false;
-    for (;;) {
+    for (bool again = false;; again = true) {
         try {
-            serve_coordinator(stop, fe, start, units_completed, timing);
+            serve_coordinator(stop, fe, start, cycle, timing, again);
             return stop.stop_requested() ? RunEnd::stopped : RunEnd::complete;
         } catch (const std::exception& e) {
             if (stop.stop_requested()) return failed(e);
+            const std::uint64_t units_completed = cycle.units_completed;
             if (units_completed != units_at_last_fault) {
                 // Work went through since the last fault: start the waits and the one
                 // registration anew.

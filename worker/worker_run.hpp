@@ -40,8 +40,9 @@ struct RunStart {
 RunStart start_run(std::stop_token stop, FrontEnd& front_end);
 
 // Connection check, registration when the identity has no token (the identity is updated),
-// benchmark report, lease cycle. Returns when the lease cycle does.
-void serve_coordinator(std::stop_token stop, FrontEnd& front_end, RunStart& start, std::uint64_t& units_completed,
-                       const LeaseCycleTiming& timing);
+// benchmark report, lease cycle. Returns when the lease cycle does. `again`: a fault was waited
+// out before, so the text after the connection check says what comes next.
+void serve_coordinator(std::stop_token stop, FrontEnd& front_end, RunStart& start, CycleState& cycle,
+                       const LeaseCycleTiming& timing, bool again = false);
 
 }  // namespace pelorin

@@ -40,6 +40,16 @@ foreach(case IN LISTS cases)
     math(EXPR failures "${failures} + 1")
   endif()
 endforeach()
+# A record that cannot be written (a full disk) is a failure, never a silent success. Wine has
+# no /dev/full of its own.
+if(NOT EMULATOR)
+  execute_process(COMMAND ${WORKER} verify --backend scalar --begin 1 --end 101
+    RESULT_VARIABLE status OUTPUT_FILE /dev/full ERROR_VARIABLE err TIMEOUT 60)
+  if(NOT status STREQUAL "3" OR NOT err MATCHES "^Could not write the record to standard output")
+    message(SEND_ERROR "pelorin-worker verify > /dev/full\n  status ${status}, wanted 3\n  stderr: ${err}")
+    math(EXPR failures "${failures} + 1")
+  endif()
+endif()
 # The GPU backends: without a usable device the record is invalid, carries the runtime's
 # reason and exits 1, whatever the block size; with a device the run is valid and a bad
 # block size is refused.

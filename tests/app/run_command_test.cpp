@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -94,15 +95,25 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
         << report;
     EXPECT_EQ(report.find(stored_token(data.path())), std::string::npos) << report;
 
-    // A reply that echoes the token: waited out, and the token shown as <token>.
+    // Replies that echo the token, as it stands and with a character written as a JSON escape
+    // (in the fault's JSON, "\\u00xx" is a backslash and u00xx): waited out, the token shown as
+    // <token> both times.
     const std::string token = stored_token(data.path());
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\\\u%04x", static_cast<unsigned char>(token[0]));
+    const std::string escaped_first = escaped;
     coordinator.post_fault(R"({"path":"/api/v1/leases/acquire","action":"status","status":500,"body":"not now, )" +
                            token + "\"}");
+    coordinator.post_fault(R"({"path":"/api/v1/leases/acquire","action":"status","status":500,"body":"escaped )" +
+                           escaped_first + token.substr(1) + "\"}");
     WorkerProcess second(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
     EXPECT_EQ(second.wait(), 0) << second.output();
     EXPECT_NE(second.output().find("Coordinator error 500: not now, <token> | Next try in"), std::string::npos)
         << second.output();
+    EXPECT_NE(second.output().find("Coordinator error 500: escaped <token> | Next try in"), std::string::npos)
+        << second.output();
     EXPECT_EQ(second.output().find(token), std::string::npos);
+    EXPECT_EQ(second.output().find(token.substr(1)), std::string::npos) << second.output();
     EXPECT_NE(second.output().find("Resuming checkpoint at "), std::string::npos) << second.output();
     EXPECT_EQ(second.output().find("Registering public worker"), std::string::npos);  // identity kept
     EXPECT_EQ(test::campaign_difference(coordinator), "");
@@ -180,13 +191,196 @@ TEST(RunCommand, BadArgumentsExitTwo) {
     test::TempDir data;
     for (const auto& args : std::vector<std::vector<std::string>>{{"run", "--coordinator", "host:99999"},
                                                                   {"run", "--coordinator", ":80"},
+                                                                  // PELORIN_COORDINATOR= left empty
+                                                                  {"run", "--coordinator", ""},
                                                                   {"run", "--profile", "turbo"},
                                                                   {"run", "--retry-first-seconds", "0"},
                                                                   {"run", "--data-dir", ""},
                                                                   {"status", "--bogus"}}) {
         WorkerProcess worker(args, {data.path(), "/nonexistent"});
-        EXPECT_EQ(worker.wait(), 2) << args[1] << ": " << worker.output();
+        EXPECT_EQ(worker.wait(), 2) << args[1] << " " << (args.size() > 2 ? args[2] : "") << ": " << worker.output();
     }
+}
+
+// A fault waited out, then a pause before the worker has leased again: the lease it holds is
+// kept alive by heartbeats, past the coordinator's lease time-out, and the unit never goes out
+// under another lease.
+TEST(RunCommand, APauseAfterARetryKeepsTheLeaseWithHeartbeats) {
+    std::vector<std::string> campaign = kOneUnit;
+    campaign.insert(campaign.end(), {"--lease-timeout", "4"});
+    DevCoordinatorProcess coordinator(campaign);
+    test::TempDir data;
+    coordinator.post_fault(R"({"path":"/api/v1/leases/*/heartbeat","action":"status","status":503,"body":"busy"})");
+    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--retry-first-seconds", "1",
+                                                      "--retry-longest-seconds", "1"}),
+                         {data.path(), coordinator.ca_file()});
+    ASSERT_TRUE(worker.wait_for_output("WAITING TO RETRY | Coordinator error 503: busy")) << worker.output();
+    const std::size_t waiting_at = worker.output().find("WAITING TO RETRY");
+    worker.signal(SIGUSR1);  // during the wait of about a second
+    ASSERT_TRUE(worker.wait_for_output("PAUSED at ", 60s, waiting_at)) << worker.output();
+    const std::size_t paused_at = worker.output().find("PAUSED at ", waiting_at);
+    const std::string between = worker.output().substr(waiting_at, paused_at - waiting_at);
+    EXPECT_EQ(between.find("WORKING"), std::string::npos) << "the pause took hold inside the unit:\n" << between;
+    EXPECT_NE(between.find("Secure connection established. | Requesting work..."), std::string::npos) << between;
+    const std::string lease = test::active_lease_id(coordinator);
+    const std::uint64_t offset = checkpoint_offset(data.path());
+    const int heartbeats = test::count_requests(coordinator, "PUT", "/heartbeat");
+    std::this_thread::sleep_for(5s);  // past the lease time-out
+    EXPECT_GE(test::count_requests(coordinator, "PUT", "/heartbeat"), heartbeats + 5) << "heartbeats while paused";
+    EXPECT_EQ(test::active_lease_id(coordinator), lease);
+    EXPECT_EQ(checkpoint_offset(data.path()), offset) << "a chunk ran while paused";
+
+    worker.signal(SIGUSR1);
+    EXPECT_EQ(worker.wait(), 0) << worker.output();
+    EXPECT_NE(worker.output().find("RESUMED at ", paused_at), std::string::npos) << worker.output();
+    EXPECT_EQ(test::lease_states(coordinator), std::vector<std::string>{lease + " completed"});
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+}
+
+// With identity.bin.tmp a folder (a full disk does the same) the registration cannot be kept:
+// the run stops before it leases anything, rather than register a new worker on every start
+// and leave its units leased to the one before.
+TEST(RunCommand, AnIdentityThatCannotBeStoredStopsTheRunBeforeAnyLease) {
+    DevCoordinatorProcess coordinator(kOneUnit);
+    test::TempDir data;
+    const std::filesystem::path folder = data.path() / "PelorinWorker";
+    std::filesystem::create_directories(folder / "identity.bin.tmp" / "occupied");
+    for (int run = 1; run <= 2; ++run) {
+        WorkerProcess worker(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+        EXPECT_EQ(worker.wait(), 1) << worker.output();
+        EXPECT_NE(worker.output().find("STOPPED | Could not store worker identity | Check that " + folder.string() +
+                                       " can be written and its disk has room. | Run it again to retry."),
+                  std::string::npos)
+            << "run " << run << ":\n" << worker.output();
+        EXPECT_EQ(test::count_requests(coordinator, "POST", "/api/v1/workers/register"), run);
+    }
+    EXPECT_EQ(test::count_requests(coordinator, "POST", "/api/v1/leases/acquire"), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder / "identity.bin"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "checkpoint.json"));
+}
+
+// prlimit --fsize: the first checkpoint save goes past the limit. The write fails (EFBIG) and
+// the worker says what it could not write, instead of being ended by SIGXFSZ without a word.
+TEST(RunCommand, AFileSizeLimitFailsTheCheckpointWithItsMessage) {
+    DevCoordinatorProcess coordinator(kOneUnit);
+    test::TempDir data;
+    test::WorkerOptions limited{data.path(), coordinator.ca_file()};
+    limited.file_size_limit = 300;  // room for identity.bin, not for a checkpoint
+    WorkerProcess worker(test::run_args(coordinator), limited);
+    EXPECT_EQ(worker.wait(), 1) << worker.output();
+    EXPECT_NE(worker.output().find("STOPPED | Could not write local checkpoint | Check that " +
+                                   (data.path() / "PelorinWorker").string() + " can be written and its disk has room."),
+              std::string::npos)
+        << worker.output();
+    EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker" / "checkpoint.json"));
+
+    WorkerProcess again(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+    EXPECT_EQ(again.wait(), 0) << again.output();
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+}
+
+// What a worker stopped mid-unit saved, for the tests that damage or change it.
+std::string checkpoint_of_a_killed_run(const DevCoordinatorProcess& coordinator, const std::filesystem::path& data) {
+    WorkerProcess first(test::run_args(coordinator), {data, coordinator.ca_file()});
+    if (!first.wait_for_output("WORKING")) return "";
+    first.signal(SIGKILL);
+    first.wait();
+    return test::read_file(data / "PelorinWorker" / "checkpoint.json");
+}
+
+// The text with the value of `key` (a number, or a text with its quotes) replaced by `value`.
+std::string with_member(std::string text, const std::string& key, const std::string& value) {
+    const std::regex member("\"" + key + "\":(\"[^\"]*\"|[0-9]+)");
+    std::smatch m;
+    if (!std::regex_search(text, m, member)) return "no " + key + " in " + text;
+    return text.replace(static_cast<std::size_t>(m.position(1)), static_cast<std::size_t>(m.length(1)), value);
+}
+
+// A damaged or malformed checkpoint costs the unit's progress and nothing more: each is set
+// aside with a line that says why, the unit starts from 0, and the result is right. Each case
+// once sent a wrong record marked valid, or stopped every later run.
+TEST(RunCommand, ADamagedCheckpointCostsOnlyTheUnitsProgress) {
+    DevCoordinatorProcess coordinator(kOneUnit);
+    test::TempDir data;
+    const std::filesystem::path folder = data.path() / "PelorinWorker";
+    const std::string saved = checkpoint_of_a_killed_run(coordinator, data.path());
+    ASSERT_NE(saved.find("\"checksum_sum\":"), std::string::npos) << saved;
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"cut after the offset", saved.substr(0, saved.find(",\"backend\"")), "it is cut short"},
+        {"cut inside checksum_sum", saved.substr(0, saved.find("\"checksum_sum\":") + 18), "it is cut short"},
+        {"offset beyond 64 bits", with_member(saved, "offset", "99999999999999999999999"), "its offset is beyond 64 bits"},
+        {"elapsed of 1e400", with_member(saved, "elapsed", "\"1e400\""), "its elapsed is not a number of seconds"},
+        {"message with an escape", with_member(saved, "message", "\"\\u0001\""), "it is malformed at byte "},
+        {"counter 12x", with_member(saved, "checked", "\"12x\""), "its checked is not a decimal integer"},
+        {"another proof table", with_member(saved, "proof_hash", "\"" + std::string(64, '0') + "\""),
+         "it was made with another proof table than this run's"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::write_file(folder / "checkpoint.json", c.text);
+        // The proof table and backend are the run's to know; everything else `status` sees.
+        if (!c.reason.starts_with("it was made")) {
+            WorkerProcess status({"status"}, {data.path(), coordinator.ca_file()});
+            EXPECT_EQ(status.wait(), 0);
+            EXPECT_NE(status.output().find("Checkpoint    unusable: " + c.reason), std::string::npos) << status.output();
+        }
+
+        WorkerProcess worker(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+        const std::string line = "Local checkpoint unusable: " + c.reason;
+        ASSERT_TRUE(worker.wait_for_output(line)) << worker.output();
+        const std::size_t at = worker.output().find(line);
+        EXPECT_NE(worker.output().find("Kept as checkpoint.json.bad; the unit starts from 0%.", at), std::string::npos)
+            << worker.output();
+        ASSERT_TRUE(worker.wait_for_output("WORKING", 180s, at)) << worker.output();
+        worker.signal(SIGTERM);
+        EXPECT_EQ(worker.wait(), 0) << worker.output();
+        EXPECT_EQ(worker.output().find("Resuming"), std::string::npos) << worker.output();
+        EXPECT_EQ(test::read_file(folder / "checkpoint.json.bad"), c.text);
+    }
+    WorkerProcess last(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+    EXPECT_EQ(last.wait(), 0) << last.output();
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+}
+
+// A result the coordinator rejects (here a checkpoint whose checksum was changed, so the
+// unit's record is wrong) is shown as rejected, not counted, and never resumed again: when
+// the unit comes back it is verified from its first start, and accepted.
+TEST(RunCommand, ARejectedUnitIsShownAsRejectedAndVerifiedAgain) {
+    DevCoordinatorProcess coordinator(kOneUnit);
+    test::TempDir data;
+    const std::string saved = checkpoint_of_a_killed_run(coordinator, data.path());
+    const std::uint64_t sum = json_u64_field(saved, "checksum_sum", 0);
+    test::write_file(data.path() / "PelorinWorker" / "checkpoint.json",
+                     with_member(saved, "checksum_sum", std::to_string(sum ^ 1)));
+
+    WorkerProcess worker(test::run_args(coordinator), {data.path(), coordinator.ca_file()});
+    EXPECT_EQ(worker.wait(), 0) << worker.output();
+    const std::string out = worker.output();
+    EXPECT_NE(out.find("Resuming checkpoint at "), std::string::npos) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("Unit rejected \xC2\xB7 rejected: checksum_sum[^\n]*"
+                                                  "\\| Requesting more work...\n[^\n]*WORKING[^\n]*Completed 0 units")))
+        << out;
+    EXPECT_EQ(out.find("Unit accepted \xC2\xB7 rejected"), std::string::npos) << out;
+    EXPECT_NE(out.find("Unit accepted \xC2\xB7 accepted"), std::string::npos) << out;
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+}
+
+// `status` reports and changes nothing: a folder that does not exist is not made.
+TEST(RunCommand, StatusOnlyLooks) {
+    test::TempDir data;
+    const std::filesystem::path chosen = data.path() / "sub" / "dir";
+    WorkerProcess status({"status", "--data-dir", chosen.string()}, {data.path(), "/nonexistent"});
+    EXPECT_EQ(status.wait(), 0) << status.output();
+    EXPECT_EQ(status.output(), "Data folder   " + chosen.string() +
+                                   " (not made yet)\nIdentity      none stored; the next run registers\n"
+                                   "Checkpoint    none\n");
+    EXPECT_FALSE(std::filesystem::exists(data.path() / "sub"));
+    EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker"));
 }
 
 TEST(VerifyCommand, ProgressOnATerminalOnlyAndTheSameRecord) {

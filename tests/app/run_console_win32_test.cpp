@@ -112,8 +112,7 @@ void RunConsole::stop_mid_unit(DWORD event, Delivery delivery) {
     // one seen before the event, short of the unit's end, its record counting every start
     // it passed.
     const std::string after = checkpoint_text();
-    const auto saved = load_checkpoint(json_string_field(after, "lease_id", ""), json_string_field(after, "begin", ""),
-                                       json_string_field(after, "end", ""));
+    const auto saved = load_stored_checkpoint().checkpoint;
     ASSERT_TRUE(saved) << after;
     EXPECT_GT(saved->offset, json_u64_field(before, "offset", 0))
         << "the chunk in progress was not checkpointed\nbefore the event: " << before << "after: " << after

@@ -40,6 +40,8 @@ WorkerProcess::WorkerProcess(std::vector<std::string> args, WorkerOptions option
             env_strings.push_back(kv);
     }
     args.insert(args.begin(), PELORIN_WORKER_BINARY);
+    if (options.file_size_limit)
+        args.insert(args.begin(), {"/usr/bin/prlimit", "--fsize=" + std::to_string(*options.file_size_limit), "--"});
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
     int tty_main = -1, tty_side = -1;
@@ -56,7 +58,17 @@ WorkerProcess::WorkerProcess(std::vector<std::string> args, WorkerOptions option
     argv.push_back(nullptr);
     for (auto& e : env_strings) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    // A signal this test program ignores would stay ignored in the child: the worker must
+    // meet SIGXFSZ as a shell hands it over, at its default action (the end of the process).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (tty_side >= 0) close(tty_side);

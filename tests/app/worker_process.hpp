@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,9 @@ struct WorkerOptions {
     std::filesystem::path data_base;  // LOCALAPPDATA: the data folder is <base>/PelorinWorker
     std::filesystem::path ca_file;    // SSL_CERT_FILE
     bool stderr_on_terminal = false;  // standard error on a pseudo-terminal (read by terminal_output)
+    // The largest file the program may write (RLIMIT_FSIZE, set by prlimit as a user would);
+    // absent: no limit. The program starts with SIGXFSZ at its default action either way.
+    std::optional<std::uint64_t> file_size_limit = std::nullopt;
 };
 
 class WorkerProcess {

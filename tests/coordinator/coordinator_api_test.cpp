@@ -237,8 +237,9 @@ TEST_F(CoordinatorApi, RequestsCarryTheirPathsBodiesAndToken) {
     send_heartbeat(worker.token, lease.lease_id, 0);
     EXPECT_TRUE(error_of([&] { send_heartbeat(worker.token, lease.lease_id, 18446744073709551615u); })
                     .starts_with("Coordinator error 400: "));  // beyond the unit
-    const std::string audit = complete_lease(worker.token, lease.lease_id, result_json(UnitResult{}));
-    EXPECT_TRUE(audit.starts_with("rejected: ")) << audit;  // an empty record is not the unit's
+    const Completion done = complete_lease(worker.token, lease.lease_id, result_json(UnitResult{}));
+    EXPECT_TRUE(done.audit.starts_with("rejected: ")) << done.audit;  // an empty record is not the unit's
+    EXPECT_TRUE(done.rejected);
 
     const auto requests = coordinator.requests();
     ASSERT_EQ(requests.size(), 5u);
@@ -294,7 +295,10 @@ TEST_F(CoordinatorApi, OddRepliesGiveTheirResultOrError) {
         report_benchmark(worker.token, kBuildHash, "cpu-sieve", 1);
         return std::string("sent");
     };
-    auto complete = [&] { return "audit=" + complete_lease(worker.token, lease_id, result_json(UnitResult{})); };
+    auto complete = [&] {
+        const Completion done = complete_lease(worker.token, lease_id, result_json(UnitResult{}));
+        return (done.rejected ? "rejected, audit=" : "taken, audit=") + done.audit;
+    };
     const std::string acquire_path = "/api/v1/leases/acquire";
     const std::string unit = " begin=4294967296 end=8589934592";
     const struct {
@@ -323,8 +327,15 @@ TEST_F(CoordinatorApi, OddRepliesGiveTheirResultOrError) {
          "Coordinator error 409: expired"},
         {"/api/v1/benchmarks", R"("action":"malformed","member":"status","value":"{")", benchmark, "sent"},
         {"/api/v1/benchmarks", R"("action":"status","status":401,"body":"")", benchmark, "Coordinator error 401: "},
-        {"/api/v1/leases/*", R"("action":"omit","member":"audit")", complete, "audit=submitted"},
-        {"/api/v1/leases/*", R"("action":"malformed","member":"audit","value":"false")", complete, "audit=submitted"},
+        // The empty record is rejected, and the verdict is given again on every repeat.
+        {"/api/v1/leases/*", R"("action":"omit","member":"audit")", complete, "rejected, audit=submitted"},
+        {"/api/v1/leases/*", R"("action":"malformed","member":"audit","value":"false")", complete,
+         "rejected, audit=submitted"},
+        {"/api/v1/leases/*", R"("action":"omit","member":"accepted")", complete, "taken, audit=rejected: "},
+        {"/api/v1/leases/*", R"("action":"malformed","member":"accepted","value":"\"false\"")", complete,
+         "taken, audit=rejected: "},
+        {"/api/v1/leases/*", R"("action":"malformed","member":"accepted","value":"true")", complete,
+         "taken, audit=rejected: "},
         {"/api/v1/leases/*", R"("action":"status","status":500,"body":"x")", complete, "Coordinator error 500: x"},
     };
     for (const auto& c : cases) {

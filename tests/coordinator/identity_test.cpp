@@ -36,6 +36,29 @@ TEST(WorkerIdentity, StoredIdentityRoundTrips) {
     EXPECT_EQ(load_identity().token, "t2");
 }
 
+// A worker that went on without its identity stored would register anew on every start.
+TEST(WorkerIdentity, AFailedSaveIsReportedAndKeepsTheStoredOne) {
+    const std::string first = identity_text({"0123456789abcdef0123456789abcdef", "w-1", "t1"});
+    const std::string second = identity_text({"0123456789abcdef0123456789abcdef", "w-1", "t2"});
+    struct Case {
+        const char* name;
+        const char* blocked;  // a folder in the place of this file
+    };
+    for (const Case c : {Case{"temporary file blocked", "identity.bin.tmp"}, Case{"identity.bin a folder", "identity.bin"}}) {
+        TempDataFolder data;
+        const bool has_first = std::string(c.blocked) != "identity.bin";
+        if (has_first) write_identity_text(first);
+        fs::create_directories(data.folder() / c.blocked / "occupied");
+        try {
+            write_identity_text(second);
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), kIdentityNotStored) << c.name;
+        }
+        EXPECT_EQ(read_identity_text(), has_first ? first : "") << c.name;
+    }
+}
+
 TEST(WorkerIdentity, WithoutAFileAFreshClientIdAndNothingWritten) {
     TempDataFolder data;
     const WorkerIdentity first = load_identity();

@@ -1,6 +1,8 @@
-// The checkpoint loader on any file bytes, for the lease the file itself names (so that every
-// member is read). An accepted checkpoint lies within its lease and, written again, loads
-// back to the same text; a refusal carries one of the loader's messages.
+// The checkpoint loader on any file bytes, for the unit the file itself names (so that every
+// member is read). Loading never throws: a file is resumed, ignored as another unit's, or
+// unusable with a reason. A resumed checkpoint lies within its unit and, written again, loads
+// back to the same text; it resumes under another lease id for its own backend and proof
+// hash, and for no other backend or proof table.
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,25 +18,12 @@ using namespace pelorin::fuzz;
 
 namespace {
 
-void check_refusal(const std::exception& e) {
-    const std::string_view message = e.what();
-    if (message.starts_with("Local checkpoint holds an unusable ") || is_bound_refusal(message)) return;
-    expect_message(message, {
-                                "empty arbitrary-width integer",
-                                "invalid arbitrary-width integer",
-                                "stoull argument out of range",
-                                "invalid stod argument",
-                                "stod argument out of range",
-                            });
-}
-
-std::optional<Checkpoint> load(const std::string& text, const std::string& lease_id, const std::string& begin,
-                               const std::string& end) {
+CheckpointLoad load(const std::string& text, const std::string& lease_id, const std::string& begin,
+                    const std::string& end, const ResumeMatch& match) {
     try {
-        return checkpoint_from_text(text, lease_id, begin, end);
+        return checkpoint_from_text(text, lease_id, begin, end, match);
     } catch (const std::exception& e) {
-        check_refusal(e);
-        throw;
+        broken("a checkpoint stops the run", e.what());
     }
 }
 
@@ -45,37 +34,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string lease_id = json_string_field(text, "lease_id", "");
     const std::string begin = json_string_field(text, "begin", "");
     const std::string end = json_string_field(text, "end", "");
-    std::optional<Checkpoint> cp;
-    try {
-        cp = load(text, lease_id, begin, end);
-    } catch (const std::exception&) {
+    const ResumeMatch own{json_string_field(text, "backend", ""), json_string_field(text, "proof_hash", "")};
+    const CheckpointLoad first = load(text, lease_id, begin, end, own);
+    expect(!(first.checkpoint && !first.unusable.empty()), "resumed or unusable, not both", text);
+    if (!first.checkpoint) {
+        expect(!first.unusable.empty(), "a file of its own unit is resumed or says why not", text);
         return 0;
     }
-    if (!cp) return 0;
+    const Checkpoint& cp = *first.checkpoint;
 
     const EndBound bound = parse_end_bound(end);
-    expect(cp->offset <= unit_size(UnitRange{parse_u128(begin), bound.value, bound.end_is_2_128}),
-           "offset within the lease");
-    const std::string written = checkpoint_text(*cp);
-    std::optional<Checkpoint> again;
-    try {
-        again = checkpoint_from_text(written, lease_id, begin, end);
-    } catch (const std::exception& e) {
-        broken("a written checkpoint fails to load", e.what());
-    }
-    expect(again.has_value(), "a written checkpoint loads", written);
-    expect(checkpoint_text(*again) == written, "a written checkpoint loads to the same text", written);
+    expect(cp.offset <= unit_size(UnitRange{parse_u128(begin), bound.value, bound.end_is_2_128}),
+           "offset within the unit");
+    const std::string written = checkpoint_text(cp);
+    const CheckpointLoad again = load(written, lease_id, begin, end, own);
+    expect(again.checkpoint.has_value(), "a written checkpoint loads", written + again.unusable);
+    expect(checkpoint_text(*again.checkpoint) == written, "a written checkpoint loads to the same text", written);
 
     // The same unit handed out again under another lease id, for the same backend and proof
-    // table: the same work resumes, now under the new id; for any other backend it does not.
+    // table: the same work resumes, now under the new id; for any other it does not.
     const std::string other_id = lease_id + "-again";
-    const ResumeMatch same{cp->result.backend, cp->result.proof_hash};
-    const auto resumed = checkpoint_from_text(text, other_id, begin, end, same);
-    expect(resumed.has_value() && resumed->lease_id == other_id && resumed->offset == cp->offset &&
-               result_json(resumed->result) == result_json(cp->result),
+    const CheckpointLoad resumed = load(text, other_id, begin, end, own);
+    expect(resumed.checkpoint && resumed.checkpoint->lease_id == other_id && resumed.checkpoint->offset == cp.offset &&
+               result_json(resumed.checkpoint->result) == result_json(cp.result),
            "a checkpoint resumes under a new lease id", text);
-    const ResumeMatch other_backend{cp->result.backend + "x", cp->result.proof_hash};
-    expect(!checkpoint_from_text(text, other_id, begin, end, other_backend), "another backend's work is not resumed",
-           text);
+    for (const ResumeMatch& other : {ResumeMatch{own.backend + "x", own.proof_hash},
+                                     ResumeMatch{own.backend, own.proof_hash + "0"}}) {
+        const CheckpointLoad refused = load(text, lease_id, begin, end, other);
+        expect(!refused.checkpoint && !refused.unusable.empty(), "other work is not resumed, and says why", text);
+    }
     return 0;
 }

@@ -1,6 +1,7 @@
 // A reply outside 200..299, as the worker takes it in: its status and body become the message
 // "Coordinator error <status>: <body>" with the body as received, its Retry-After header the
-// delay to honour, and the message reaches a screen with every control character replaced.
+// delay to honour, and the message reaches a screen with every control character (bidirectional
+// ones too) replaced.
 #include <cstring>
 #include <string>
 
@@ -64,6 +65,10 @@ void check_display(const std::string& message) {
         expect(!(c == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xA0),
                "no C1 control reaches the screen", shown);
     }
+    for (const std::string_view bidi : {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xE2\x80\xAA", "\xE2\x80\xAB",
+                                        "\xE2\x80\xAC", "\xE2\x80\xAD", "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA7",
+                                        "\xE2\x81\xA8", "\xE2\x81\xA9"})
+        expect(shown.find(bidi) == std::string::npos, "no bidirectional control reaches the screen", shown);
     // What is already printable passes unchanged.
     expect(printable_text(shown) == shown, "printable text is left as it is", shown);
 }

@@ -74,6 +74,18 @@ SEEDS = {
         "backend-tab": checkpoint_case('"backend":"cpu\tsieve"'),
         "message-line-break": checkpoint_case('"message":"a\nb"'),
         "times-forms": checkpoint_case('"elapsed":"nan","kernel":"0x1p-3","transfer":"  5e-324"'),
+        # Whole files of the writer's form, and the damage the checkpoint table tries.
+        "sample-older": SAMPLE_CHECKPOINT.replace(',"valid":false,"message":"counterexample or invalid start at 27"', ''),
+        "sample-blanks": SAMPLE_CHECKPOINT.replace(',', ' ,\n ').replace(':', ' :\t'),
+        "cut-after-offset": SAMPLE_CHECKPOINT[:SAMPLE_CHECKPOINT.index(',"backend"')],
+        "cut-in-checksum": SAMPLE_CHECKPOINT[:SAMPLE_CHECKPOINT.index('"checksum_sum":') + 20],
+        "offset-23-digits": SAMPLE_CHECKPOINT.replace('"offset":65536', '"offset":99999999999999999999999'),
+        "elapsed-1e400": SAMPLE_CHECKPOINT.replace('"elapsed":"0.333333333333"', '"elapsed":"1e400"'),
+        "message-escape": SAMPLE_CHECKPOINT.replace('start at 27', 'start at \\u0001'),
+        "member-twice": SAMPLE_CHECKPOINT.replace('"offset":65536', '"offset":65536,"offset":0'),
+        "no-checksum-sum": SAMPLE_CHECKPOINT.replace('"checksum_sum":18446744073709551615,', ''),
+        "fraction": SAMPLE_CHECKPOINT.replace('"offset":65536', '"offset":655.36'),
+        "two-objects": SAMPLE_CHECKPOINT + '{}',
     },
     "identity": {
         "whole": '{"client_id":"0123456789abcdef0123456789abcdef","worker_id":"w-17","token":"tok.en-1"}',
@@ -115,6 +127,8 @@ SEEDS = {
     "complete_reply": {
         "plain": '{"audit":"accepted"}', "none": '{}', "bool": '{"audit":false}',
         "nested": '{"result":{"audit":"inner"},"audit":"outer"}', "open": '{"audit":"open',
+        "rejected": '{"lease_id":"lease-1","accepted":false,"audit":"rejected: checksum_sum is 5"}',
+        "rejected-quoted": '{"accepted":"false","audit":"x"}', "accepted": '{"accepted":true,"audit":"accepted"}',
     },
 }
 
@@ -128,6 +142,7 @@ ERROR_REPLIES = {
     "not-found": (404, "Thu, 10 Dec 2026 14:05:09 GMT", '{"error":"x"}'),
     "huge-status": (4294967295, " 99999999999999999999 ", "\x1b[2J\r\n\x9b31m\xc2\x9b"),
     "signed-delay": (429, "-5", "slow down"), "fraction": (503, "1.5", ""),
+    "bidi": (500, "", "file\u202etxt.exe \u2066x\u2069 \u200f\u061c".encode("utf-8").decode("latin-1")),
 }
 
 

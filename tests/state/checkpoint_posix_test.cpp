@@ -17,7 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Files of this process may not grow beyond `bytes` while it lives; a write past it fails
-// with EFBIG instead of raising SIGXFSZ.
+// with EFBIG instead of raising SIGXFSZ, as in the program, which ignores that signal (the
+// program itself under a limit is in tests/app).
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
@@ -52,7 +53,7 @@ TEST(Checkpoint, AFullDiskFailsTheWriteAndKeepsThePreviousCheckpoint) {
         }
     }
     EXPECT_EQ(test::read_file(file), before);
-    const auto loaded = load_checkpoint("L", "0", "9");
+    const auto loaded = load_checkpoint("L", "0", "9", ResumeMatch{}).checkpoint;
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(loaded->offset, 5u);
 }

@@ -30,8 +30,9 @@ void expect_data_folder_under(const fs::path& base, const std::string& what) {
     EXPECT_EQ(data_folder(), folder) << what << ": an existing folder is no error";
     save_checkpoint(Checkpoint{"L-" + std::to_string(what.size()), "10", "20", 4, {}});
     EXPECT_TRUE(fs::is_regular_file(folder / "checkpoint.json")) << what;
-    const auto loaded = load_checkpoint("L-" + std::to_string(what.size()), "10", "20");
+    const auto loaded = load_stored_checkpoint().checkpoint;
     ASSERT_TRUE(loaded.has_value()) << what;
+    EXPECT_EQ(loaded->lease_id, "L-" + std::to_string(what.size())) << what;
     EXPECT_EQ(loaded->offset, 4u) << what;
 }
 
@@ -74,6 +75,22 @@ TEST(DataFolder, ChosenFolderIsUsedAsItIs) {
     EXPECT_FALSE(fs::exists(data.folder())) << "nothing under LOCALAPPDATA";
     set_data_folder({});
     EXPECT_EQ(data_folder(), data.folder());
+}
+
+// Looking at what is stored (the status report, a run's first read of its identity) makes
+// nothing; only a write makes the folder.
+TEST(DataFolder, ReadingMakesNoFolder) {
+    test::TempDataFolder data;
+    set_data_folder(data.base() / "sub" / "dir");
+    EXPECT_EQ(data_folder_location(), data.base() / "sub" / "dir");
+    EXPECT_FALSE(load_stored_checkpoint().checkpoint.has_value());
+    delete_checkpoint();
+    set_aside_checkpoint();
+    EXPECT_FALSE(fs::exists(data.base() / "sub"));
+    EXPECT_FALSE(fs::exists(data.folder()));
+    save_checkpoint(Checkpoint{"L", "10", "20", 4, {}});
+    EXPECT_TRUE(fs::is_regular_file(data.base() / "sub" / "dir" / "checkpoint.json"));
+    set_data_folder({});
 }
 
 TEST(DataFolder, UncreatableFolderIsAFilesystemErrorNamingTheCall) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <future>
 #include <functional>
@@ -86,7 +87,7 @@ protected:
         choice_.proof_hash = proof_table_hash();
     }
     void run(RecordingFrontEnd& fe, std::stop_source& stop) {
-        run_lease_cycle(stop.get_token(), fe, token_, choice_, units_, timing_);
+        run_lease_cycle(stop.get_token(), fe, token_, choice_, cycle_, timing_);
     }
     int count_requests(const std::string& method, const std::string& path_part) const {
         int n = 0;
@@ -100,7 +101,7 @@ protected:
     std::unique_ptr<test::ScopedEnv> ca_;
     std::string token_;
     BackendChoice choice_;
-    std::uint64_t units_ = 0;
+    CycleState cycle_;
     LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}};
 };
 
@@ -133,7 +134,7 @@ TEST_F(LeaseCycle, WholeCampaignWithTheLastChunkShorter) {
             percents.push_back(t.substr(at + 14, t.find('%', at) - at - 14));
     EXPECT_EQ(percents, (std::vector<std::string>{"20.97", "41.94", "62.91", "83.89", "100.00"}));
     EXPECT_EQ(fe.count_starting("Unit accepted \xC2\xB7 accepted\r\n"), 1);
-    EXPECT_EQ(units_, 1u);
+    EXPECT_EQ(cycle_.units_completed, 1u);
     EXPECT_FALSE(std::filesystem::exists(data_.folder() / "checkpoint.json"));
     EXPECT_NE(coordinator_->ledger_json().find("accepted"), std::string::npos);
 }
@@ -262,8 +263,59 @@ TEST_F(LeaseCycle, ACheckpointOfAnExpiredLeaseResumesUnderTheNewOne) {
     std::stop_source go_on;
     run(third, go_on);
     EXPECT_EQ(third.count_starting("Resuming"), 0);
+    EXPECT_EQ(third.texts().front(),
+              "Local checkpoint unusable: it was made by backend cpu-sieve, and this run uses record-recursive.\r\n"
+              "Kept as checkpoint.json.bad; the unit starts from 0%.");
+    EXPECT_EQ(test::read_file(data_.folder() / "checkpoint.json.bad"), text);
     EXPECT_EQ(third.count_starting("WORKING"), 3);
     EXPECT_EQ(third.texts().back(), kCompleteText);
+}
+
+// "Performance   2.20B starts/s" as a number.
+double shown_rate(const std::string& progress) {
+    const auto at = progress.find("Performance   ");
+    if (at == std::string::npos) return -1;
+    std::size_t used = 0;
+    const std::string rest = progress.substr(at + 14);
+    double value = std::stod(rest, &used);
+    const std::string suffixes = "KMBTP";
+    if (const auto s = suffixes.find(rest[used]); s != std::string::npos) value *= std::pow(1000.0, double(s + 1));
+    return value;
+}
+
+// A unit resumed near its end: the rate shown after its first chunk is that chunk's, not the
+// resumed starts' over the chunk's time (31 times too high here).
+TEST_F(LeaseCycle, TheRateAfterAResumeCountsOnlyThisRunsStarts) {
+    constexpr std::uint64_t kChunk = 75'000'000;  // 0.75 s of work at the rate below
+    start({"--begin", "2^40", "--end", std::to_string((std::uint64_t{1} << 40) + 32 * kChunk), "--unit-size",
+           std::to_string(32 * kChunk)});
+    choice_.starts_per_second = 1e8;
+    Checkpoint cp{"an-older-lease", std::to_string(std::uint64_t{1} << 40),
+                  std::to_string((std::uint64_t{1} << 40) + 32 * kChunk), 31 * kChunk, {}};
+    cp.result.backend = choice_.options.name;
+    cp.result.proof_hash = choice_.proof_hash;
+    save_checkpoint(cp);
+
+    RecordingFrontEnd fe;
+    std::stop_source stop;
+    std::chrono::steady_clock::time_point resumed, worked;
+    fe.on_status = [&](const std::string& t) {
+        if (t.rfind("Resuming", 0) == 0) resumed = std::chrono::steady_clock::now();
+        if (t.rfind("WORKING", 0) == 0 && !stop.stop_requested()) {
+            worked = std::chrono::steady_clock::now();
+            stop.request_stop();
+        }
+    };
+    run(fe, stop);
+    const auto texts = fe.texts();
+    ASSERT_EQ(texts.front(), "Resuming checkpoint at 96%...");
+    const auto progress = std::find_if(texts.begin(), texts.end(), [](const auto& t) { return t.rfind("WORKING", 0) == 0; });
+    ASSERT_NE(progress, texts.end());
+    // The time between the two texts holds the chunk and a little more, so this bound is the
+    // chunk's own rate or a little under it.
+    const double chunk_rate = double(kChunk) / std::chrono::duration<double>(worked - resumed).count();
+    EXPECT_LT(shown_rate(*progress), 4 * chunk_rate) << *progress << "\nthe chunk ran at " << chunk_rate;
+    EXPECT_GT(shown_rate(*progress), 0.5 * chunk_rate) << *progress << "\nthe chunk ran at " << chunk_rate;
 }
 
 TEST_F(LeaseCycle, PauseBetweenUnitsPostsThePausedTextAndLeasesNothing) {

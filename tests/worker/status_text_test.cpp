@@ -2,6 +2,7 @@
 
 #include "worker/display_text.hpp"
 #include "worker/status_text.hpp"
+#include "worker/token_text.hpp"
 
 namespace pelorin {
 namespace {
@@ -35,6 +36,10 @@ TEST(StatusText, FixedShapes) {
     EXPECT_EQ(resuming_text(18000000000000000000ull, 18446744073709551615ull), "Resuming checkpoint at 97%...");
     EXPECT_EQ(resuming_text(18446744073709551615ull, 1), "Resuming checkpoint at 1844674407370955161500%...");
     EXPECT_EQ(unit_accepted_text("accepted"), "Unit accepted \xC2\xB7 accepted\r\nRequesting more work...");
+    EXPECT_EQ(unit_rejected_text("rejected: checked is 5"),
+              "Unit rejected \xC2\xB7 rejected: checked is 5\r\nRequesting more work...");
+    EXPECT_EQ(unusable_checkpoint_text("it is cut short"),
+              "Local checkpoint unusable: it is cut short.\r\nKept as checkpoint.json.bad; the unit starts from 0%.");
     EXPECT_EQ(stopped_text("empty integer"), "STOPPED\r\n\r\nempty integer\r\n\r\nPress Start to retry.");
 }
 
@@ -65,8 +70,27 @@ TEST(DisplayText, ControlCharactersFromOutsideAreReplaced) {
         {"cut \xE2\x82", "cut " + r + r},            // truncated sequence
         {"over \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", "over " + r + r + " " + r + r + r + " " + r + r + r + r},
         {std::string("nul\0x", 5), "nul" + r + "x"},
+        // Bidirectional controls: U+202E, U+2066, U+2069, U+200F, U+061C; their neighbours kept.
+        {"a\xE2\x80\xAE" "exe.txt", "a" + r + "exe.txt"},
+        {"\xE2\x81\xA6x\xE2\x81\xA9 \xE2\x80\x8F \xD8\x9C", r + "x" + r + " " + r + " " + r},
+        {"\xE2\x80\xAD\xE2\x80\xAA\xE2\x80\x8E", r + r + r},
+        {"\xE2\x80\x8D \xE2\x80\xAF \xE2\x81\xA5 \xD8\x9B", "\xE2\x80\x8D \xE2\x80\xAF \xE2\x81\xA5 \xD8\x9B"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(printable_text(in), out) << in;
+}
+
+// A reply may echo the token as it stands or with characters written as JSON escapes.
+TEST(TokenText, EveryEchoOfATokenIsHidden) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"bad tok-1/x here", "bad <token> here"},
+        {"tok\\u002d1\\/x", "<token>"},                       // escapes, lower case
+        {"\\u0074ok\\u002D1/\\u0078, tok-1/x", "<token>, <token>"},  // upper case hex, twice
+        {"tok-1/", "tok-1/"},                                   // a part of it stays
+        {"tok\\u002-1/x", "tok\\u002-1/x"},                     // a broken escape is no echo
+        {"tok\\u012d1/x", "tok\\u012d1/x"},                     // another character
+        {"old-9 and tok-1/x", "<token> and <token>"},           // the token refused before it too
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(without_tokens(in, {"tok-1/x", "old-9", ""}), out) << in;
 }
 
 }  // namespace
