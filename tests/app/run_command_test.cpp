@@ -366,7 +366,12 @@ TEST(RunCommand, ARejectedUnitIsShownAsRejectedAndVerifiedAgain) {
                                                   "\\| Requesting more work...\n[^\n]*WORKING[^\n]*Completed 0 units")))
         << out;
     EXPECT_EQ(out.find("Unit accepted \xC2\xB7 rejected"), std::string::npos) << out;
-    EXPECT_NE(out.find("Unit accepted \xC2\xB7 accepted"), std::string::npos) << out;
+    // On a loaded machine the reply to the second complete can outlast the receive time-out;
+    // the run then waits and learns that the campaign is done, and the ledger below still shows
+    // the unit accepted.
+    EXPECT_TRUE(out.find("Unit accepted \xC2\xB7 accepted") != std::string::npos ||
+                out.find("WAITING TO RETRY | No HTTPS response") != std::string::npos)
+        << out;
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 }
 

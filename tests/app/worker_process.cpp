@@ -82,7 +82,7 @@ WorkerProcess::~WorkerProcess() {
         kill(pid_, SIGKILL);
         wait();
     }
-    out_reader_.join();
+    if (out_reader_.joinable()) out_reader_.join();
     if (tty_reader_.joinable()) tty_reader_.join();
 }
 
@@ -121,6 +121,11 @@ bool WorkerProcess::running() { return !exited(); }
 int WorkerProcess::wait(std::chrono::seconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (!exited() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+    // The readers take in the last bytes after the exit: the output is whole only once they end.
+    if (status_ >= 0) {
+        if (out_reader_.joinable()) out_reader_.join();
+        if (tty_reader_.joinable()) tty_reader_.join();
+    }
     return status_;
 }
 
