@@ -148,57 +148,68 @@ TEST(SelectBackend, SelfTestCatchesAWrongAnswerBeforeSayingItPassed) {
 #ifndef _WIN32
 // The rate selection reports sizes the chunks and is what the coordinator is told: it must be
 // the rate of the work, not of a first call that also builds what later calls find made.
-// Selection's rate over the median of three later passes timed the same way.
-double selection_over_later_work() {
+// Selection's rate, and the best of three later passes timed the same way.
+struct Rates {
+    double selection = -1.0;
+    double later = -1.0;
+};
+
+Rates selection_and_later_work() {
     SelectionHooks h;
     h.cuda_available = [] { return false; };
     h.post_status = [](const std::string&) {};
     h.run_backend = [](const UnitRange& r, const BackendOptions& o) { return verify_range(r, o); };
     const BackendChoice c = select_backend(std::stop_token{}, h);
-    std::vector<double> later;
+    Rates rates{c.starts_per_second, 0.0};
     for (int pass = 0; pass < 3; ++pass) {
         const UnitResult r = verify_range(tuning_range(), c.options);
-        later.push_back(r.checked.to_double() / r.elapsed_seconds);
+        rates.later = std::max(rates.later, r.checked.to_double() / r.elapsed_seconds);
     }
-    std::sort(later.begin(), later.end());
-    return c.starts_per_second / later[1];
+    return rates;
 }
 
 // Each trial must be the first timing of its process, so it runs in a child forked from this
 // test, which builds nothing itself. One pass of 2^26 starts lasts some 15 ms, at the mercy of
-// a shared machine's scheduler: the median of five trials decides.
+// a shared machine's scheduler, and a busy machine only ever slows a pass down: the best
+// selection rate of seven trials is set against the best later rate.
 TEST(SelectBackend, TheReportedRateIsTheRateOfLaterWork) {
-    std::vector<double> ratios;
-    for (int trial = 0; trial < 5; ++trial) {
+    std::vector<Rates> trials;
+    for (int trial = 0; trial < 7; ++trial) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(fds[0]);
-            double ratio = -1.0;
+            Rates rates;
             try {
-                ratio = selection_over_later_work();
+                rates = selection_and_later_work();
             } catch (...) {
             }
-            const bool sent = write(fds[1], &ratio, sizeof ratio) == sizeof ratio;
+            const bool sent = write(fds[1], &rates, sizeof rates) == sizeof rates;
             _exit(sent ? 0 : 1);
         }
         close(fds[1]);
-        double ratio = 0.0;
-        const bool got = read(fds[0], &ratio, sizeof ratio) == sizeof ratio;
+        Rates rates;
+        const bool got = read(fds[0], &rates, sizeof rates) == sizeof rates;
         close(fds[0]);
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(got && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ratio > 0.0) << "trial " << trial;
-        ratios.push_back(ratio);
+        ASSERT_TRUE(got && WIFEXITED(status) && WEXITSTATUS(status) == 0 && rates.selection > 0.0 && rates.later > 0.0)
+            << "trial " << trial;
+        trials.push_back(rates);
     }
-    std::vector<double> sorted = ratios;
-    std::sort(sorted.begin(), sorted.end());
+    double best_selection = 0.0;
+    double best_later = 0.0;
     std::string all;
-    for (double r : ratios) all.append(" ").append(std::to_string(r));
+    for (const Rates& r : trials) {
+        best_selection = std::max(best_selection, r.selection);
+        best_later = std::max(best_later, r.later);
+        all.append(" ").append(std::to_string(r.selection / r.later));
+    }
     // Paying for the class table in the timed pass gave 0.4 to 0.65.
-    EXPECT_GT(sorted[2], 0.8) << "selection's rate over later work's, per trial:" << all;
+    EXPECT_GT(best_selection / best_later, 0.8) << "best selection rate " << best_selection << ", best later rate "
+                                                << best_later << "; selection over later, per trial:" << all;
 }
 #endif
 
