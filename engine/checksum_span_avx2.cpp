@@ -61,24 +61,32 @@ ChecksumPair mix_run(std::uint64_t key, std::uint64_t first, std::uint64_t count
     return p;
 }
 
-// AlignedPieceFn: lane l of the two vectors holds the running product of j = l and j = 4 + l,
-// and each pass adds 8 * m1 to every lane.
+// AlignedPieceFn: lane l of the four vectors holds the running product of j = l, 4 + l, 8 + l
+// and 12 + l, and each pass adds 16 * m1 to every lane. Four independent chains keep the
+// multiplier busy.
 ChecksumPair aligned_piece(std::uint64_t origin, std::uint64_t count) {
     __m256i y0 = _mm256_add_epi64(set1(origin), _mm256_setr_epi64x(0, static_cast<long long>(kMix64M1),
                                                                     static_cast<long long>(2 * kMix64M1),
                                                                     static_cast<long long>(3 * kMix64M1)));
-    __m256i y1 = _mm256_add_epi64(y0, set1(4 * kMix64M1));
-    const __m256i step = set1(8 * kMix64M1);
+    const __m256i e4 = set1(4 * kMix64M1);
+    __m256i y1 = _mm256_add_epi64(y0, e4);
+    __m256i y2 = _mm256_add_epi64(y1, e4);
+    __m256i y3 = _mm256_add_epi64(y2, e4);
+    const __m256i step = set1(16 * kMix64M1);
     __m256i sum0 = _mm256_setzero_si256(), sum1 = sum0, x0 = sum0, x1 = sum0;
-    for (std::uint64_t j = 0; j < count; j += 8) {
+    for (std::uint64_t j = 0; j < count; j += 16) {
         const __m256i c0 = mix64_from_product_x4(y0);
         const __m256i c1 = mix64_from_product_x4(y1);
-        sum0 = _mm256_add_epi64(sum0, c0);
-        sum1 = _mm256_add_epi64(sum1, c1);
-        x0 = _mm256_xor_si256(x0, c0);
-        x1 = _mm256_xor_si256(x1, c1);
+        const __m256i c2 = mix64_from_product_x4(y2);
+        const __m256i c3 = mix64_from_product_x4(y3);
+        sum0 = _mm256_add_epi64(sum0, _mm256_add_epi64(c0, c2));
+        sum1 = _mm256_add_epi64(sum1, _mm256_add_epi64(c1, c3));
+        x0 = _mm256_xor_si256(x0, _mm256_xor_si256(c0, c2));
+        x1 = _mm256_xor_si256(x1, _mm256_xor_si256(c1, c3));
         y0 = _mm256_add_epi64(y0, step);
         y1 = _mm256_add_epi64(y1, step);
+        y2 = _mm256_add_epi64(y2, step);
+        y3 = _mm256_add_epi64(y3, step);
     }
     return fold_lanes(_mm256_add_epi64(sum0, sum1), _mm256_xor_si256(x0, x1));
 }
