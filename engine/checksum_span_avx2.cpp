@@ -28,7 +28,8 @@ inline __m256i mix64x4(__m256i z) {
     return mix64_from_product_x4(mullo64(_mm256_xor_si256(z, _mm256_srli_epi64(z, 30)), set1(kMix64M1)));
 }
 
-ChecksumPair fold_lanes(__m256i sum, __m256i x) {
+// Inlined: MinGW cannot pass a 256-bit vector by value to a call.
+inline ChecksumPair fold_lanes(__m256i sum, __m256i x) {
     alignas(32) std::uint64_t s[4], o[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(s), sum);
     _mm256_store_si256(reinterpret_cast<__m256i*>(o), x);

@@ -20,7 +20,7 @@ inline __m512i mix64x8(__m512i z) {
 }
 
 // Lanes folded in unsigned arithmetic: the reduce intrinsics add as signed long long.
-ChecksumPair fold_lanes(__m512i sum, __m512i x) {
+inline ChecksumPair fold_lanes(__m512i sum, __m512i x) {
     ChecksumPair p;
     alignas(64) std::uint64_t sums[8], xors[8];
     _mm512_store_si512(sums, sum);
