@@ -7,6 +7,7 @@
 
 #include "engine/checksum_span.hpp"
 #include "engine/chunk_pool.hpp"
+#include "engine/cpu_features.hpp"
 #include "engine/mix64.hpp"
 #include "engine/verify_range.hpp"
 
@@ -35,7 +36,11 @@ constexpr std::uint64_t kTopCount = std::uint64_t{1} << 28;
 const pelorin::U128 kTop{0 - kTopCount, ~std::uint64_t{0}};  // [2^128 - 2^28, 2^128)
 
 // The checksum floor over the same range, on all threads, with a chosen kernel.
-void BM_ChecksumOnly(benchmark::State& state, pelorin::ChecksumSpanFn kernel) {
+void BM_ChecksumOnly(benchmark::State& state, pelorin::ChecksumSpanFn kernel, bool present = true) {
+    if (!present) {
+        state.SkipWithError("this processor lacks the kernel's instructions");
+        return;
+    }
     const unsigned threads = hardware_threads();
     for (auto _ : state) {
         std::vector<std::uint64_t> sums(threads);
@@ -50,6 +55,7 @@ void BM_ChecksumOnly(benchmark::State& state, pelorin::ChecksumSpanFn kernel) {
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_ChecksumOnly, dispatched, pelorin::checksum_span_kernel())->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_ChecksumOnly, avx2, pelorin::checksum_span_avx2, pelorin::cpu_has_avx2())->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK_CAPTURE(BM_ChecksumOnly, scalar, pelorin::checksum_span_scalar)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK_CAPTURE(BM_Backend, record_recursive, "record-recursive", pelorin::U128{kBegin, 0})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK_CAPTURE(BM_Backend, record_recursive_at_2_68, "record-recursive", at(68))->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();

@@ -41,6 +41,14 @@ inline constexpr std::array<Jump, kJumpSize> kJumps = [] {
     return table;
 }();
 
+// The margins alone, 4 KB that stay in the level-1 cache: the walk's test whether to jump
+// waits on this load.
+inline constexpr std::array<std::uint8_t, kJumpSize> kJumpMargins = [] {
+    std::array<std::uint8_t, kJumpSize> m{};
+    for (std::uint64_t l = 0; l < kJumpSize; ++l) m[l] = kJumps[l].margin;
+    return m;
+}();
+
 // Inside a jump from x every 3y+1 is below about 2 * 3^b / 2^(b-1) * x (b = kJumpBits), so a
 // value whose top bits are clear by that factor stays within its width.
 inline constexpr unsigned kJumpHeadroomBits = [] {

@@ -7,11 +7,16 @@
 
 namespace pelorin {
 
-PELORIN_HD constexpr std::uint64_t mix64(std::uint64_t z) {
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
+inline constexpr std::uint64_t kMix64M1 = 0xbf58476d1ce4e5b9ull;
+inline constexpr std::uint64_t kMix64M2 = 0x94d049bb133111ebull;
+
+// mix64 from its first product on; the aligned checksum kernels enter here.
+PELORIN_HD constexpr std::uint64_t mix64_from_product(std::uint64_t y) {
+    y = (y ^ (y >> 27)) * kMix64M2;
+    return y ^ (y >> 31);
 }
+
+PELORIN_HD constexpr std::uint64_t mix64(std::uint64_t z) { return mix64_from_product((z ^ (z >> 30)) * kMix64M1); }
 
 PELORIN_HD constexpr std::uint64_t start_checksum(U128 s) { return mix64(mix64(s.hi) ^ s.lo); }
 

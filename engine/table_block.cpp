@@ -61,16 +61,23 @@ std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_
             steps += kDeepTableBits + c.k() + (x_lo != 0 ? ctz64(x_lo) : 64 + ctz64(static_cast<std::uint64_t>(x >> 64)));
             ++closed;
         }
-        for (const DeepClass c : window(slice.span(DeepKind::open, v), lo_r, hi_r)) {
+        // The next class's fold is formed before this walk, so that its multiply runs beside
+        // the walk and is not thrown away with the walk's mispredicted exit.
+        const auto open = window(slice.span(DeepKind::open, v), lo_r, hi_r);
+        const auto fold = [q](DeepClass c) { return q * pow3(c.k()) + c.value(); };
+        native_u128 next = open.empty() ? 0 : fold(open[0]);
+        for (std::size_t i = 0; i < open.size(); ++i) {
+            const DeepClass c = open[i];
+            const native_u128 x = next;
+            next = fold(open[std::min(i + 1, open.size() - 1)]);
             const U128 s{base + c.residue(), hi};
-            const native_u128 x = q * pow3(c.k()) + c.value();
             std::uint64_t walk_steps = kDeepTableBits + c.k();
             bool escalated = false;
             if ((x >> 64) == 0) walk_shortcut_from_u64(s.lo, static_cast<std::uint64_t>(x), walk_steps, escalated);
             else walk_shortcut_from_wide(s, from_native(x), walk_steps, escalated);
             t.completed(escalated, hi != 0, walk_steps);
-            ++walked;
         }
+        walked += open.size();
     }
     t.completed_many(closed, hi != 0, steps);
     return closed + walked;

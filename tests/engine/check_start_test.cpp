@@ -119,5 +119,19 @@ TEST(Walk64, MatchesCheckStartIncludingHandOverPast64Bits) {
     }
 }
 
+#if defined(__SIZEOF_INT128__)
+// The walk's own 128-bit halvings against U128 arithmetic, on the limbs' edges: a low limb of
+// 0, and shifts by 1 and by 63 that move bits from the high limb into the low one.
+TEST(Walk128, HalvingsByLimbsMatchU128Arithmetic) {
+    const U128 values[] = {{2, 0},         {0, 1},       {0, 3ull << 20}, {0, 1ull << 63}, {1ull << 63, 5},
+                           {2, 0x0fffffffffffffffull}, {6, 9}, {0x8000000000000002ull, 1}, {~0ull << 1, ~0ull}};
+    for (const U128 v : values) {
+        native_u128 x = to_native(v);
+        EXPECT_EQ(strip_twos(x), trailing_zeros(v)) << "x " << u128_to_decimal(v);
+        EXPECT_EQ(from_native(x), shift_right(v, trailing_zeros(v))) << "x " << u128_to_decimal(v);
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace pelorin
