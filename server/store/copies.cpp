@@ -26,7 +26,7 @@ bool same_member(const json& a, const json& b, const char* key, bool absence_all
 
 }  // namespace
 
-std::string comparable_text(const json& result) {
+std::string comparable_text(const nlohmann::ordered_json& result) {
     json out = json::object();
     auto copy = [&](const char* key) {
         if (const auto it = result.find(key); it != result.end() && !it->is_structured()) out[key] = *it;

@@ -12,7 +12,7 @@ namespace pelorin::server {
 // The compared members of a result object, as compact JSON text (the form the store keeps).
 // Members that are missing or of another type are left out; result_check refuses such
 // results before they are compared.
-std::string comparable_text(const nlohmann::json& result);
+std::string comparable_text(const nlohmann::ordered_json& result);
 
 // Whether two comparable texts (comparable_text) describe the same work.
 bool copies_agree(const std::string& a, const std::string& b);

@@ -17,7 +17,9 @@ std::string units_in(const UnitRange& range, std::uint64_t unit_size) {
     if (unit_size == 0 || (!range.end_is_2_128 && !(range.begin < range.end))) return "0";
     // ceil(n / s) = (n - 1) / s + 1, and n - 1 fits 128 bits even when the end is 2^128.
     const u128 last = range.end_is_2_128 ? ~u128{0} : from_u128(range.end) - 1;
-    return u128_to_decimal(to_u128((last - from_u128(range.begin)) / unit_size + 1));
+    // The count itself reaches 2^128 for units of one start over the whole range.
+    const U128 q = to_u128((last - from_u128(range.begin)) / unit_size);
+    return biguint_to_decimal(BigUint::from_limbs({q.lo, q.hi}).add_u64(1));
 }
 
 std::string starts_in_units(std::int64_t count, std::uint64_t unit_size, std::uint64_t last_size) {

@@ -126,8 +126,12 @@ TEST(DevCoordinatorLeases, RejectedResultsSendTheUnitBackUntilItIsSetAside) {
         const json verdict = complete(c, w, lease, spoiled.dump());
         EXPECT_EQ(verdict.at("accepted"), false);
         EXPECT_EQ(verdict.at("audit").get<std::string>().rfind("rejected: checksum_xor is", 0), 0u) << verdict.dump();
-        // A repeated complete gets the same verdict, and does not count again.
-        EXPECT_EQ(complete(c, w, lease, good), verdict);
+        // A repeated complete gets the same verdict, and does not count again; another result
+        // for the same lease is a conflict.
+        EXPECT_EQ(complete(c, w, lease, spoiled.dump()), verdict);
+        const HttpsReply other = c.call("POST", "/api/v1/leases/" + lease.at("lease_id").get<std::string>() + "/complete",
+                                        good, w.token);
+        EXPECT_EQ(other.status, 409) << other.body;
         lease = acquire(c, w);
     }
     // Three rejections: the unit is set aside and the next one comes.

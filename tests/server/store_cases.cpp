@@ -80,7 +80,7 @@ ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_m
 
 Submission StoreCases::result(const std::string& worker, const std::string& lease, std::uint64_t checksum,
                               bool needs_confirmation, bool passed) {
-    const nlohmann::json record = {{"checked", "1000"}, {"proof_hash", "p"},   {"checksum_sum", checksum},
+    const nlohmann::ordered_json record = {{"checked", "1000"}, {"proof_hash", "p"},   {"checksum_sum", checksum},
                                    {"checksum_xor", 7},  {"steps", "12345"}, {"valid", true}};
     Submission s;
     s.worker_id = worker;

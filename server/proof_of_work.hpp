@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace pelorin::devcoord {
+namespace pelorin::server {
 
 // Leading zero bits of a digest written as hex (0 counts 4 and goes on; the first other
 // digit adds its own leading zeros and ends the count). Non-hex text counts as no zeros.
@@ -13,4 +13,4 @@ unsigned leading_zero_bits(std::string_view hex_digest);
 // sha256(nonce + solution) has at least difficulty_bits leading zero bits.
 bool proof_of_work_holds(std::string_view nonce, std::string_view solution, unsigned difficulty_bits);
 
-}  // namespace pelorin::devcoord
+}  // namespace pelorin::server

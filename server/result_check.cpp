@@ -1,22 +1,25 @@
-#include "tools/dev-coordinator/result_check.hpp"
+#include "server/result_check.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <exception>
 #include <optional>
 
 #include "engine/proof_table.hpp"
-#include "tools/dev-coordinator/unit_checksums.hpp"
+#include "server/unit_checksums.hpp"
 #include "wideint/biguint.hpp"
 #include "wideint/text_forms.hpp"
 
-namespace pelorin::devcoord {
+namespace pelorin::server {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
-Verdict rejected(std::string reason) { return Verdict{false, "rejected: " + std::move(reason)}; }
+StructureCheck flawed(std::string reason) {
+    StructureCheck out;
+    out.reason = std::move(reason);
+    return out;
+}
 
 // A counter travels as a quoted decimal string.
 std::optional<BigUint> counter(const json& result, const char* key) {
@@ -53,62 +56,59 @@ const std::vector<ProofScheme>& known_proof_schemes() {
     return schemes;
 }
 
-Verdict check_result(const UnitRange& unit, std::string_view body) {
-    const json doc = json::parse(body, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) return rejected("request body is not a JSON object");
-    const auto rit = doc.find("result");
-    if (rit == doc.end() || !rit->is_object()) return rejected("request body has no result object");
-    const json& result = *rit;
-
+StructureCheck check_structure(const UnitRange& unit, const json& result) {
+    if (!result.is_object()) return flawed("the result is not a JSON object");
     static constexpr const char* kCounters[] = {"checked",         "proof_exclusions", "frontier_nodes",
                                                 "survivors_evaluated", "u64_completions", "u128_completions",
                                                 "u256_completions", "bigint_completions", "steps"};
     for (const char* key : kCounters)
-        if (!counter(result, key)) return rejected(missing(key));
+        if (!counter(result, key)) return flawed(missing(key));
     for (const char* key : {"checksum_sum", "checksum_xor"})
-        if (!checksum(result, key)) return rejected(missing(key));
+        if (!checksum(result, key)) return flawed(missing(key));
     for (const char* key : {"elapsed_seconds", "kernel_seconds", "transfer_seconds"})
-        if (!is_number(result, key)) return rejected(missing(key));
+        if (!is_number(result, key)) return flawed(missing(key));
     const auto hit = result.find("proof_hash");
-    if (hit == result.end() || !hit->is_string()) return rejected(missing("proof_hash"));
+    if (hit == result.end() || !hit->is_string()) return flawed(missing("proof_hash"));
     const auto vit = result.find("valid");
-    if (vit == result.end() || !vit->is_boolean()) return rejected(missing("valid"));
+    if (vit == result.end() || !vit->is_boolean()) return flawed(missing("valid"));
 
     const std::uint64_t size = unit_size(unit);
     const BigUint checked = *counter(result, "checked");
     if (!(checked == BigUint(size)))
-        return rejected("checked is " + biguint_to_decimal(checked) + ", the unit has " + std::to_string(size) +
-                        " starts");
+        return flawed("checked is " + biguint_to_decimal(checked) + ", the unit has " + std::to_string(size) + " starts");
 
     const std::string& hash = hit->get_ref<const std::string&>();
-    if (hash.empty()) return rejected("the result carries no proof hash");
+    if (hash.empty()) return flawed("the result carries no proof hash");
     const ProofScheme* scheme = nullptr;
     for (const ProofScheme& s : known_proof_schemes())
         if (s.hash == hash) scheme = &s;
-    if (scheme == nullptr) return rejected("unknown proof hash " + hash);
+    if (scheme == nullptr) return flawed("unknown proof hash " + hash);
     // Survivor-frontier accounting sums the checksums of the candidates only; no scheme
     // above can recompute those yet.
     if (!counter(result, "frontier_nodes")->is_zero())
-        return rejected("survivor-frontier results cannot be checked yet (frontier_nodes is not 0)");
+        return flawed("survivor-frontier results cannot be checked yet (frontier_nodes is not 0)");
 
     BigUint settled = *counter(result, "proof_exclusions");
     settled += *counter(result, "survivors_evaluated");
     if (!(settled == checked))
-        return rejected("proof_exclusions + survivors_evaluated is " + biguint_to_decimal(settled) +
-                        ", not checked");
+        return flawed("proof_exclusions + survivors_evaluated is " + biguint_to_decimal(settled) + ", not checked");
 
-    if (!vit->get<bool>()) return rejected("the result reports a failed verification (valid is false)");
+    if (!vit->get<bool>()) return flawed("the result reports a failed verification (valid is false)");
 
-    const ChecksumPair want = unit_checksums(unit);
-    const std::uint64_t sum = *checksum(result, "checksum_sum");
-    const std::uint64_t xor_ = *checksum(result, "checksum_xor");
-    if (sum != want.sum)
-        return rejected("checksum_sum is " + std::to_string(sum) + ", the unit's starts give " +
-                        std::to_string(want.sum));
-    if (xor_ != want.xor_)
-        return rejected("checksum_xor is " + std::to_string(xor_) + ", the unit's starts give " +
-                        std::to_string(want.xor_));
-    return Verdict{true, "accepted"};
+    StructureCheck out;
+    out.passed = true;
+    out.checksum_sum = *checksum(result, "checksum_sum");
+    out.checksum_xor = *checksum(result, "checksum_xor");
+    return out;
 }
 
-}  // namespace pelorin::devcoord
+std::string checksum_mismatch(const UnitRange& unit, std::uint64_t checksum_sum, std::uint64_t checksum_xor) {
+    const ChecksumPair want = unit_checksums(unit);
+    if (checksum_sum != want.sum)
+        return "checksum_sum is " + std::to_string(checksum_sum) + ", the unit's starts give " + std::to_string(want.sum);
+    if (checksum_xor != want.xor_)
+        return "checksum_xor is " + std::to_string(checksum_xor) + ", the unit's starts give " + std::to_string(want.xor_);
+    return {};
+}
+
+}  // namespace pelorin::server

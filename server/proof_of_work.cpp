@@ -1,8 +1,8 @@
-#include "tools/dev-coordinator/proof_of_work.hpp"
+#include "server/proof_of_work.hpp"
 
 #include "sha256/sha256.hpp"
 
-namespace pelorin::devcoord {
+namespace pelorin::server {
 
 unsigned leading_zero_bits(std::string_view hex_digest) {
     unsigned zeros = 0;
@@ -31,4 +31,4 @@ bool proof_of_work_holds(std::string_view nonce, std::string_view solution, unsi
     return leading_zero_bits(sha256_hex(candidate)) >= difficulty_bits;
 }
 
-}  // namespace pelorin::devcoord
+}  // namespace pelorin::server

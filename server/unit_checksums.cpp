@@ -1,10 +1,10 @@
-#include "tools/dev-coordinator/unit_checksums.hpp"
+#include "server/unit_checksums.hpp"
 
 #include <cstdint>
 
 #include "engine/mix64.hpp"
 
-namespace pelorin::devcoord {
+namespace pelorin::server {
 
 ChecksumPair unit_checksums(const UnitRange& range) {
     std::uint64_t remaining = unit_size(range);
@@ -23,4 +23,4 @@ ChecksumPair unit_checksums(const UnitRange& range) {
     return total;
 }
 
-}  // namespace pelorin::devcoord
+}  // namespace pelorin::server
