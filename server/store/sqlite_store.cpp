@@ -98,10 +98,11 @@ int SqliteStore::schema_version() {
 
 bool SqliteStore::healthy(std::string& reason) {
     try {
+        // The write lock is taken and given back: a database that reads but cannot take a
+        // result is not healthy.
         auto db = pool_.borrow();
-        SqliteTransaction tx(*db, SqliteTransaction::Kind::read);
+        SqliteTransaction tx(*db);
         db->prepare("SELECT COUNT(*) FROM campaigns").step();
-        tx.commit();
         return true;
     } catch (const std::exception& e) {
         reason = e.what();

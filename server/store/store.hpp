@@ -20,7 +20,8 @@ public:
 
     // The schema version this database is at.
     virtual int schema_version() = 0;
-    // A round trip to the database; false (with the reason) when it does not answer.
+    // A round trip to the database that takes and gives back the write lock; false (with the
+    // reason) when it does not answer.
     virtual bool healthy(std::string& reason) = 0;
 
     // Campaigns. add_campaign throws std::invalid_argument "a campaign named <name> exists";

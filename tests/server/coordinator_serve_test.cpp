@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "server/store/sqlite_db.hpp"
 #include "tests/server/raw_tls_client.hpp"
 #include "tests/server/result_bodies.hpp"
 #include "tests/support/coordinator_process.hpp"
@@ -125,6 +126,22 @@ TEST(CoordinatorServe, SighupReloadsTheCertificateWithoutDroppingTheListener) {
     EXPECT_NE(journal.find("kept the certificate in use: cannot load the key " + c.key().string()), std::string::npos)
         << journal;
     std::filesystem::remove_all(other);
+}
+
+TEST(CoordinatorServe, HealthzFailsWhileTheDatabaseDoesNotAnswer) {
+    CoordinatorProcess c;
+    c.serve();
+    EXPECT_EQ(c.call("GET", "/healthz").status, 200);
+    {
+        // Another program holds the write lock past the server's busy time-out.
+        server::SqliteDb holder(c.database());
+        holder.exec("BEGIN IMMEDIATE; UPDATE campaigns SET paused = paused;");
+        const HttpsReply locked = c.call("GET", "/healthz");
+        EXPECT_EQ(locked.status, 503) << locked.body;
+        EXPECT_EQ(locked.body.rfind(R"({"error":"the database does not answer: )", 0), 0u) << locked.body;
+        EXPECT_FALSE(locked.retry_after.empty());
+    }
+    EXPECT_EQ(c.call("GET", "/healthz").status, 200) << "healthy again once the lock is gone";
 }
 
 TEST(CoordinatorServe, TlsBelowOnePointTwoIsRefused) {
