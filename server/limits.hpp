@@ -27,10 +27,6 @@ inline constexpr std::size_t kDatabasePoolSize = 8;
 inline constexpr std::size_t kMaxWorkerTextBytes = 256;
 // JSON bodies nest two levels; anything deeper than this is refused before it is walked.
 inline constexpr int kMaxJsonDepth = 8;
-// A result arriving in less than benchmark time divided by this is "faster than the
-// worker's own benchmark allows": benchmarks run with the balanced profile, a worker at
-// maximum is up to 1/0.85 as fast, and a machine varies a little from run to run.
-inline constexpr double kFastResultSlack = 2.0;
 // The recomputation budget saves up at most this many seconds of one core, so a quiet hour
 // is not spent in one burst; a unit that would cost more is never recomputed.
 inline constexpr double kRecomputeBurstSeconds = 30.0;

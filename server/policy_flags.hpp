@@ -7,7 +7,7 @@
 namespace pelorin::server {
 
 // Adds --lease-timeout, --difficulty-bits, --recompute-budget, --new-worker-results,
-// --replication-share, --set-aside-after, --register-rate, --worker-rate, --max-body-bytes,
+// --replication-share, --fast-result-slack, --set-aside-after, --register-rate, --worker-rate, --max-body-bytes,
 // --read-timeout, --connection-deadline and --threads to `app`, writing into `policy`, whose
 // values are the defaults shown.
 void add_policy_flags(CLI::App& app, ServerPolicy& policy);

@@ -36,6 +36,7 @@ double seconds_left(const CampaignFigures& c) {
 
 std::string duration_text(double seconds) {
     if (seconds < 0) return "unknown (nothing validated in the last hour)";
+    if (seconds == 0) return "none, every start is validated";
     if (seconds < 3600) return std::to_string(static_cast<long long>(std::ceil(seconds / 60))) + " min";
     if (seconds < 86400 * 3) return std::to_string(static_cast<long long>(std::llround(seconds / 3600))) + " h";
     const double days = seconds / 86400;

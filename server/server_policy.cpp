@@ -10,7 +10,7 @@ ServerPolicy development_policy() {
     p.trust.recompute_budget_cores = -1;
     p.trust.new_worker_results = 0;
     p.trust.replication_share = 0;
-    p.trust.replicate_fast_results = false;
+    p.trust.fast_result_slack = 0;
     p.register_per_minute = 0;
     p.worker_per_minute = 0;
     p.max_body_bytes = 1 << 20;

@@ -14,8 +14,10 @@ struct TrustPolicy {
     unsigned new_worker_results = 10;
     // After that, this share of its results, drawn at random.
     double replication_share = 0.05;
-    // Results faster than the worker's own benchmark allows are copied too.
-    bool replicate_fast_results = true;
+    // Results that come faster than the worker's own benchmark allows, by more than this
+    // factor, are copied too (0: never). The benchmark is a short run at start-up: on a
+    // machine that was busy then, the units that follow can run twice as fast or more.
+    double fast_result_slack = 3.0;
     // A unit is set aside after this many refused results (or this many disagreeing copies).
     unsigned set_aside_after = 3;
 };

@@ -2,7 +2,7 @@
 // Whether a result that passed its checks must be confirmed by a copy from another worker:
 // every result of a worker until it has new_worker_results validated since its last fault
 // (adaptive replication: a fault starts the count again), a random share after that, and any
-// result that came faster than the worker's own benchmark allows.
+// result that came faster than the worker's own benchmark allows (by the policy's slack).
 #include <cstdint>
 
 #include "server/server_policy.hpp"

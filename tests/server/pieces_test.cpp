@@ -171,7 +171,7 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
 }
 
 TEST(ServerPieces, WhichResultsAreCopied) {
-    TrustPolicy policy;  // 10 new results, a share of 0.05, fast results copied
+    TrustPolicy policy;  // 10 new results, a share of 0.05, results 3 times too fast copied
     const auto context = [](std::int64_t validated, std::int64_t elapsed_ms, double benchmark, double lease_rate = 0) {
         CompletionContext c;
         c.validated_since_fault = validated;
@@ -191,8 +191,8 @@ TEST(ServerPieces, WhichResultsAreCopied) {
         {"a trusted worker", context(10, 5000, 1e6), 0.9, false},
         {"the random share", context(10, 5000, 1e6), 0.04, true},
         {"just above the share", context(10, 5000, 1e6), 0.05, false},
-        {"twice as fast as its benchmark", context(10, 499, 1e6), 0.9, true},
-        {"as fast as its benchmark", context(10, 1000, 1e6), 0.9, false},
+        {"over three times as fast as its benchmark", context(10, 333, 1e6), 0.9, true},
+        {"three times as fast as its benchmark", context(10, 334, 1e6), 0.9, false},
         {"no benchmark: the lease's rate", context(10, 100, 0, 1e6), 0.9, true},
         {"no rate at all", context(10, 5000, 0), 0.9, true},
     };

@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
             args.policy.trust.new_worker_results = served.new_worker_results;
         if (app.get_option("--replication-share")->count() == 0)
             args.policy.trust.replication_share = served.replication_share;
-        args.policy.trust.replicate_fast_results = true;
+        if (app.get_option("--fast-result-slack")->count() == 0)
+            args.policy.trust.fast_result_slack = served.fast_result_slack;
     }
     // Errors carry their own message; bad input is status 2, anything else 1.
     try {
