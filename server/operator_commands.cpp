@@ -11,16 +11,25 @@
 
 namespace pelorin::server {
 
-void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out) {
+CampaignSpec campaign_spec(const std::string& name, const std::string& begin, const std::string& end,
+                           const std::string& unit_size) {
     CampaignSpec spec;
-    spec.range.begin = parse_u128(args.begin);
-    const EndBound end = parse_end_bound(args.end);
-    spec.range.end = end.value;
-    spec.range.end_is_2_128 = end.end_is_2_128;
-    const U128 unit = parse_u128(args.unit_size);
+    spec.name = name;
+    spec.range.begin = parse_u128(begin);
+    const EndBound bound = parse_end_bound(end);
+    spec.range.end = bound.value;
+    spec.range.end_is_2_128 = bound.end_is_2_128;
+    const U128 unit = parse_u128(unit_size);
     if (unit.hi != 0) throw std::overflow_error("unit size exceeds 64 bits");
     spec.unit_size = unit.lo;
-    spec.name = args.name;
+    if (!spec.range.end_is_2_128 && spec.range.end < spec.range.begin)
+        throw std::invalid_argument("range end is below begin");
+    if (spec.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
+    return spec;
+}
+
+void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out) {
+    CampaignSpec spec = campaign_spec(args.name, args.begin, args.end, args.unit_size);
     if (spec.name.empty()) {
         std::set<std::string> taken;
         for (const CampaignSpec& c : store.campaigns()) taken.insert(c.name);

@@ -10,6 +10,7 @@
 #include "server/api.hpp"
 #include "server/certificate_store.hpp"
 #include "server/https_listener.hpp"
+#include "server/operator_commands.hpp"
 #include "server/policy_flags.hpp"
 #include "server/request_journal.hpp"
 #include "server/signal_thread.hpp"
@@ -18,7 +19,6 @@
 #include "tools/dev-coordinator/ledger_view.hpp"
 #include "tools/dev-coordinator/tls_material.hpp"
 #include "wideint/decimal.hpp"
-#include "wideint/text_forms.hpp"
 
 namespace {
 
@@ -63,18 +63,7 @@ int print_summary(const std::filesystem::path& state_dir) {
 // The development campaign: made on the first start; on a restart the stored one holds, and
 // one given explicitly must match it.
 void ensure_campaign(server::Store& store, const Arguments& args, bool campaign_explicit) {
-    server::CampaignSpec spec;
-    spec.name = kCampaignName;
-    spec.range.begin = parse_u128(args.begin);
-    const EndBound end = parse_end_bound(args.end);
-    spec.range.end = end.value;
-    spec.range.end_is_2_128 = end.end_is_2_128;
-    const U128 unit = parse_u128(args.unit_size);
-    if (unit.hi != 0) throw std::overflow_error("unit size exceeds 64 bits");
-    spec.unit_size = unit.lo;
-    if (!spec.range.end_is_2_128 && spec.range.end < spec.range.begin)
-        throw std::invalid_argument("range end is below begin");
-    if (spec.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
+    const server::CampaignSpec spec = server::campaign_spec(kCampaignName, args.begin, args.end, args.unit_size);
 
     const std::vector<server::CampaignSpec> stored = store.campaigns();
     if (stored.empty()) {
