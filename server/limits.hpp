@@ -14,14 +14,6 @@ inline constexpr std::int64_t kChallengeLifetimeMs = 3'600'000;
 inline constexpr std::int64_t kMaxOpenChallenges = 100'000;
 // 2^32 hashes already take hours on a desktop; more would only stall the worker.
 inline constexpr unsigned kMaxDifficultyBits = 32;
-// Units are made from a campaign's frontier this many at a time: one frontier transaction
-// serves several claims, and a campaign of 2^128 starts still costs a handful of rows.
-inline constexpr int kFrontierWindow = 4;
-// A writer waits this long for another writer's transaction before the request fails (503);
-// every transaction is short, so only a stuck database waits this long.
-inline constexpr std::chrono::milliseconds kDatabaseBusyTimeout{5000};
-// Connections kept open per store; more threads than this open short-lived extra ones.
-inline constexpr std::size_t kDatabasePoolSize = 8;
 // Texts a worker sends about itself (nickname, hashes, backend names) are kept up to this
 // length; longer ones are refused.
 inline constexpr std::size_t kMaxWorkerTextBytes = 256;
@@ -38,8 +30,6 @@ inline constexpr int kBusyRetryAfterSeconds = 60;
 // Token buckets kept per rate-limited key (address or worker); beyond this the least
 // recently used are forgotten, so a spray of addresses costs bounded memory.
 inline constexpr std::size_t kMaxRateLimitKeys = 100'000;
-// The status figures: throughput is measured over this window.
-inline constexpr std::int64_t kThroughputWindowMs = 3'600'000;
 // A listener that is stopped right after it starts waits this long at most for its loop.
 inline constexpr int kStopPolls = 1000;
 inline constexpr std::chrono::milliseconds kStopPollInterval{10};

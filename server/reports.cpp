@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "server/limits.hpp"
+#include "server/store/store_limits.hpp"
 #include "server/store/wide_math.hpp"
 #include "server/utc_time.hpp"
 #include "wideint/decimal.hpp"

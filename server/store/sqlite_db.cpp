@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "server/limits.hpp"
+#include "server/store/store_limits.hpp"
 
 namespace pelorin::server {
 namespace {

@@ -1,6 +1,6 @@
 #include "server/store/sqlite_pool.hpp"
 
-#include "server/limits.hpp"
+#include "server/store/store_limits.hpp"
 
 namespace pelorin::server {
 

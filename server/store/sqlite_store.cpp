@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "server/limits.hpp"
+#include "server/store/store_limits.hpp"
 #include "server/store/bound_text.hpp"
 #include "server/store/ids.hpp"
 #include "server/store/sqlite_migrations.hpp"

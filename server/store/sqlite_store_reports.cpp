@@ -1,6 +1,6 @@
 // The SQLite engine's reports: status figures, workers, the export of validated units and
 // the whole snapshot.
-#include "server/limits.hpp"
+#include "server/store/store_limits.hpp"
 #include "server/store/bound_text.hpp"
 #include "server/store/ids.hpp"
 #include "server/store/sqlite_store.hpp"

@@ -13,9 +13,6 @@ namespace pelorin::server::sqlite_rows {
 UnitRange range_of(const std::string& begin_text, const std::string& end_text);
 std::uint64_t parse_unit_size(const std::string& text);
 
-// Unix milliseconds for the throughput window and the like.
-inline constexpr const char* kUnsettled = "('open', 'pending')";
-
 // Weighs every standing result of the unit (weigh_unit), writes the outcome to the results,
 // the unit and the faulty workers, and returns it. Called inside a write transaction.
 struct Reweighed {
