@@ -5,7 +5,6 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -38,11 +37,21 @@ const char* error_text(int status) {
 }  // namespace
 
 ListenAddress parse_listen_address(const std::string& text) {
-    static const std::regex form(R"(^(?:\[([0-9A-Fa-f:.]+)\]|([^\[\]:]+)):(\d{1,5})$)");
-    std::smatch m;
-    if (!std::regex_match(text, m, form) || std::stoi(m[3]) > 65535)
-        throw std::invalid_argument("listen on ADDR:PORT, for example 0.0.0.0:443 or [::]:443: " + text);
-    return ListenAddress{m[1].matched ? m[1].str() : m[2].str(), std::stoi(m[3])};
+    const auto refuse = [&] { return std::invalid_argument("listen on ADDR:PORT, for example 0.0.0.0:443 or [::]:443: " + text); };
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) throw refuse();
+    std::string host = text.substr(0, colon);
+    const std::string port = text.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+        if (host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) throw refuse();
+    } else if (host.empty() || host.find_first_of("[]:") != std::string::npos) {
+        throw refuse();
+    }
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535)
+        throw refuse();
+    return ListenAddress{host, std::stoi(port)};
 }
 
 std::string listen_url(const std::string& host, int port) {

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <regex>
 #include <stdexcept>
 
 namespace pelorin::server {
@@ -27,21 +26,44 @@ std::string utc_text(std::int64_t unix_ms, bool with_milliseconds) {
 }
 
 std::int64_t parse_utc(const std::string& text) {
-    static const std::regex form(R"(^(\d{4})-(\d{2})-(\d{2})(?:T(\d{2}):(\d{2})(?::(\d{2}))?Z)?$)");
-    std::smatch m;
     using namespace std::chrono;
     const auto refuse = [&] {
         return std::invalid_argument("a time is written 2026-12-10T14:00:31Z (UTC) or 2026-12-10: " + text);
     };
-    if (!std::regex_match(text, m, form)) throw refuse();
-    const year_month_day ymd{year{std::stoi(m[1])}, month{static_cast<unsigned>(std::stoi(m[2]))},
-                             day{static_cast<unsigned>(std::stoi(m[3]))}};
-    const int h = m[4].matched ? std::stoi(m[4]) : 0;
-    const int mi = m[5].matched ? std::stoi(m[5]) : 0;
-    const int s = m[6].matched ? std::stoi(m[6]) : 0;
+    // The digits of text[at, at + n), or a refusal.
+    const auto number = [&](std::size_t at, std::size_t n) {
+        if (at + n > text.size()) throw refuse();
+        int v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (text[i] < '0' || text[i] > '9') throw refuse();
+            v = v * 10 + (text[i] - '0');
+        }
+        return v;
+    };
+    const auto at = [&](std::size_t i, char c) {
+        if (i >= text.size() || text[i] != c) throw refuse();
+    };
+    // 2026-12-10, 2026-12-10T14:00Z or 2026-12-10T14:00:31Z
+    if (text.size() != 10 && text.size() != 17 && text.size() != 20) throw refuse();
+    at(4, '-');
+    at(7, '-');
+    const year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(5, 2))},
+                             day{static_cast<unsigned>(number(8, 2))}};
+    int h = 0, mi = 0, s = 0;
+    if (text.size() > 10) {
+        at(10, 'T');
+        h = number(11, 2);
+        at(13, ':');
+        mi = number(14, 2);
+        if (text.size() == 20) {
+            at(16, ':');
+            s = number(17, 2);
+        }
+        at(text.size() - 1, 'Z');
+    }
     if (!ymd.ok() || h > 23 || mi > 59 || s > 59) throw refuse();
-    const auto at = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s};
-    return duration_cast<milliseconds>(at.time_since_epoch()).count();
+    const auto moment = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s};
+    return duration_cast<milliseconds>(moment.time_since_epoch()).count();
 }
 
 }  // namespace pelorin::server
