@@ -176,5 +176,26 @@ TEST(DevCoordinatorLeases, HeartbeatsKeepALeaseAlive) {
     EXPECT_EQ(acquire(c, a), la);
 }
 
+TEST(DevCoordinatorLeases, ReplicationCopiesResultsWhenAskedFor) {
+    DevCoordinatorProcess c(args({"--begin", "4294967296", "--end", "4295000064", "--unit-size", "16384", "--replication"}));
+    const TestWorker a = register_test_worker(c, "a");
+    const TestWorker b = register_test_worker(c, "b");
+    const json la = acquire(c, a);
+    const std::string body = verified_body(la);
+    EXPECT_EQ(complete(c, a, la, body).at("audit"), "pending: waiting for a copy from another worker");
+    json ledger = json::parse(c.ledger_json());
+    EXPECT_EQ(ledger.at("units").at(0).at("state"), "pending") << ledger.dump();
+    EXPECT_EQ(ledger.at("units").at(0).at("submissions").at(0).at("verdict"), "pending");
+    // The copy comes from the other worker, and agreeing it validates the unit.
+    const json lb = acquire(c, b);
+    EXPECT_EQ(lb.at("begin"), la.at("begin"));
+    EXPECT_EQ(complete(c, b, lb, verified_body(lb)).at("audit"), "accepted");
+    ledger = json::parse(c.ledger_json());
+    EXPECT_EQ(ledger.at("units").at(0).at("state"), "accepted") << ledger.dump();
+    for (const json& s : ledger.at("units").at(0).at("submissions")) EXPECT_EQ(s.at("verdict"), "accepted") << s.dump();
+    EXPECT_EQ(ledger.at("units").at(0).at("submissions").at(0).at("audit"), "pending: waiting for a copy from another worker")
+        << "the reply given stays as it was";
+}
+
 }  // namespace
 }  // namespace pelorin::test_support
