@@ -4,6 +4,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "server/command_status.hpp"
 #include "server/operator_commands.hpp"
 #include "server/policy_flags.hpp"
 #include "server/serve_command.hpp"
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Errors carry the system's own message, caught here once; bad input is status 2.
-    try {
+    return run_reporting_errors([&] {
         const DatabaseUrl url = database.empty() ? default_database_url(state_dir) : parse_database_url(database);
         if (serve_cmd->parsed()) serve_options.listen = parse_listen_address(listen);
         const auto store = open_store(url);
@@ -119,14 +120,5 @@ int main(int argc, char** argv) {
         else if (export_cmd->parsed()) export_units(*store, json, std::cout);
         else if (backup_cmd->parsed()) backup_database(*store, backup_file, std::cout);
         return 0;
-    } catch (const std::invalid_argument& e) {
-        std::cerr << e.what() << '\n';
-        return 2;
-    } catch (const std::overflow_error& e) {
-        std::cerr << e.what() << '\n';
-        return 2;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
-        return 1;
-    }
+    });
 }

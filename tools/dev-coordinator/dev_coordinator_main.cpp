@@ -9,6 +9,7 @@
 
 #include "server/api.hpp"
 #include "server/certificate_store.hpp"
+#include "server/command_status.hpp"
 #include "server/https_listener.hpp"
 #include "server/operator_commands.hpp"
 #include "server/policy_flags.hpp"
@@ -149,18 +150,9 @@ int main(int argc, char** argv) {
             args.policy.trust.fast_result_slack = served.fast_result_slack;
     }
     // Errors carry their own message; bad input is status 2, anything else 1.
-    try {
+    return server::run_reporting_errors([&] {
         if (args.summary) return print_summary(args.state_dir);
         const bool campaign_explicit = begin->count() + end->count() + unit->count() > 0;
         return serve(args, campaign_explicit);
-    } catch (const std::invalid_argument& e) {
-        std::cerr << e.what() << '\n';
-        return 2;
-    } catch (const std::overflow_error& e) {
-        std::cerr << e.what() << '\n';
-        return 2;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
-        return 1;
-    }
+    });
 }
