@@ -32,9 +32,9 @@ openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=127.0.
 openssl x509 -req -in "$demo/server.csr" -CA "$demo/ca.pem" -CAkey "$demo/ca-key.pem" -CAcreateserial -days 1 \
   -extfile <(printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n') -out "$state/server.pem" 2>/dev/null
 
-# Six units of 2^32 starts from 2^40, each done twice (the copies of new workers): about
-# fifteen seconds of work on two cores.
-"$coordinator" --state-dir "$state" campaign add --name demo --begin 2^40 --end 1125281431552 --unit-size 2^32
+# Four units of 2^32 starts from 2^40, each done twice (the copies of new workers): about
+# ten seconds of work on two cores.
+"$coordinator" --state-dir "$state" campaign add --name demo --begin 2^40 --end 1116691496960 --unit-size 2^32
 "$coordinator" --state-dir "$state" serve --listen 127.0.0.1:0 --tls-cert "$state/server.pem" \
   --tls-key "$state/server-key.pem" --difficulty-bits 14 >"$demo/serve.out" 2>"$demo/journal.log" &
 pids+=($!)
