@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing. The Debian
-# package's own tools: dpkg-shlibdeps (dpkg-dev) and file for its Depends, systemd-analyze
+# packages' own tools: dpkg-shlibdeps (dpkg-dev) and file for its Depends, systemd-analyze
 # (systemd) and groff for the checks of its unit and manual page.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  # The campaign server's database, and the demo's certificates.
+  libsqlite3-dev openssl
   # The Linux package and its tests: dpkg-deb and dpkg-shlibdeps, file, systemd-analyze, groff.
   dpkg-dev file systemd groff-base
   # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).

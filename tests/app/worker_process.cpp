@@ -137,7 +137,7 @@ bool WorkerProcess::exited() {
     return true;
 }
 
-std::vector<std::string> run_args(const test_support::DevCoordinatorProcess& coordinator, std::vector<std::string> more) {
+std::vector<std::string> run_args(const test_support::LoopbackServer& coordinator, std::vector<std::string> more) {
     std::vector<std::string> args = {"run", "--coordinator", "127.0.0.1:" + std::to_string(coordinator.port()),
                                      "--profile", "maximum"};
     // Waits after a fault are short unless a test sets them: a result check that outlasts the

@@ -62,7 +62,7 @@ private:
 
 // The run subcommand's arguments for a coordinator on loopback, at full speed, with short
 // waits after faults (0.05 s doubling up to 5 s) unless `more` sets them.
-std::vector<std::string> run_args(const test_support::DevCoordinatorProcess& coordinator,
+std::vector<std::string> run_args(const test_support::LoopbackServer& coordinator,
                                   std::vector<std::string> more = {});
 
 // `pelorin-worker verify --backend record-recursive` of [begin, end) in one pass: its JSON.

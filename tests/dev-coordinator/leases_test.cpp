@@ -126,8 +126,12 @@ TEST(DevCoordinatorLeases, RejectedResultsSendTheUnitBackUntilItIsSetAside) {
         const json verdict = complete(c, w, lease, spoiled.dump());
         EXPECT_EQ(verdict.at("accepted"), false);
         EXPECT_EQ(verdict.at("audit").get<std::string>().rfind("rejected: checksum_xor is", 0), 0u) << verdict.dump();
-        // A repeated complete gets the same verdict, and does not count again.
-        EXPECT_EQ(complete(c, w, lease, good), verdict);
+        // A repeated complete gets the same verdict, and does not count again; another result
+        // for the same lease is a conflict.
+        EXPECT_EQ(complete(c, w, lease, spoiled.dump()), verdict);
+        const HttpsReply other = c.call("POST", "/api/v1/leases/" + lease.at("lease_id").get<std::string>() + "/complete",
+                                        good, w.token);
+        EXPECT_EQ(other.status, 409) << other.body;
         lease = acquire(c, w);
     }
     // Three rejections: the unit is set aside and the next one comes.
@@ -170,6 +174,27 @@ TEST(DevCoordinatorLeases, HeartbeatsKeepALeaseAlive) {
     }
     EXPECT_EQ(acquire(c, b).at("begin"), "2000");
     EXPECT_EQ(acquire(c, a), la);
+}
+
+TEST(DevCoordinatorLeases, ReplicationCopiesResultsWhenAskedFor) {
+    DevCoordinatorProcess c(args({"--begin", "4294967296", "--end", "4295000064", "--unit-size", "16384", "--replication"}));
+    const TestWorker a = register_test_worker(c, "a");
+    const TestWorker b = register_test_worker(c, "b");
+    const json la = acquire(c, a);
+    const std::string body = verified_body(la);
+    EXPECT_EQ(complete(c, a, la, body).at("audit"), "pending: waiting for a copy from another worker");
+    json ledger = json::parse(c.ledger_json());
+    EXPECT_EQ(ledger.at("units").at(0).at("state"), "pending") << ledger.dump();
+    EXPECT_EQ(ledger.at("units").at(0).at("submissions").at(0).at("verdict"), "pending");
+    // The copy comes from the other worker, and agreeing it validates the unit.
+    const json lb = acquire(c, b);
+    EXPECT_EQ(lb.at("begin"), la.at("begin"));
+    EXPECT_EQ(complete(c, b, lb, verified_body(lb)).at("audit"), "accepted");
+    ledger = json::parse(c.ledger_json());
+    EXPECT_EQ(ledger.at("units").at(0).at("state"), "accepted") << ledger.dump();
+    for (const json& s : ledger.at("units").at(0).at("submissions")) EXPECT_EQ(s.at("verdict"), "accepted") << s.dump();
+    EXPECT_EQ(ledger.at("units").at(0).at("submissions").at(0).at("audit"), "pending: waiting for a copy from another worker")
+        << "the reply given stays as it was";
 }
 
 }  // namespace

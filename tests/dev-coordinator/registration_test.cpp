@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/dev_coordinator_process.hpp"
-#include "tools/dev-coordinator/proof_of_work.hpp"
+#include "server/proof_of_work.hpp"
 
 namespace pelorin::test_support {
 namespace {
@@ -59,7 +59,7 @@ TEST(DevCoordinatorRegistration, WrongProofOrChallengeIsRefused) {
     // The first counter whose digest falls short of the difficulty.
     std::string bad;
     for (unsigned n = 0; bad.empty(); ++n)
-        if (!devcoord::proof_of_work_holds(nonce, std::to_string(n), 8)) bad = std::to_string(n);
+        if (!server::proof_of_work_holds(nonce, std::to_string(n), 8)) bad = std::to_string(n);
     struct Case {
         const char* what;
         std::string body;

@@ -1,4 +1,5 @@
-// A restarted coordinator goes on where it stopped: ledger, tokens, leases, certificates.
+// A restarted coordinator goes on where it stopped: its database (campaign, tokens, leases),
+// its certificates.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -78,10 +79,10 @@ TEST(DevCoordinatorRestart, LedgerTokensLeasesAndCertificatesSurvive) {
         "Campaign [4294967296, 4295000064) in units of 16384 starts\n",
         "unit 0  [4294967296, 4294983680)  worker w-1  accepted\n",
         "unit 1  [4294983680, 4295000064)  worker w-1  leased (lease-2, progress 4096)\n",
-        "Units: 2 handed out, 1 accepted, 1 leased, 0 open, 0 set aside\n",
+        "Units: 2 made, 1 accepted, 1 leased, 0 open, 0 set aside\n",
         "Results: 1 received, 1 accepted, 0 rejected\n",
         "Starts accepted: 16384\n",
-        "Every start of the campaign has been handed out\n",
+        "Every start of the campaign is in a unit\n",
     };
     for (const char* line : lines) EXPECT_NE(summary.find(line), std::string::npos) << line << "in:\n" << summary;
 }

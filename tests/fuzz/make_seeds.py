@@ -124,6 +124,24 @@ SEEDS = {
         "too-large": '{"lease_id":"L","begin":"0","end":"18446744073709551616"}',
         "reversed": '{"lease_id":"L","begin":"9","end":"0"}', "empty": "",
     },
+    # The server's request bodies: the first byte picks the endpoint (0 acquire, 1 heartbeat,
+    # 2 register, 3 benchmark, 4 complete).
+    "request_body": {
+        "acquire": '\x00{"starts_per_second":2.5e+06,"proof_hash":"' + "c1" * 32 + '"}',
+        "heartbeat": '\x01{"progress":"640"}',
+        "register": '\x02{"challenge_id":"c-1","solution":"12","nickname":"Anonymous","client_id":"' + "ab" * 16 +
+                    '","hardware_hash":"' + "0" * 64 + '","build_hash":"' + "1" * 64 + '"}',
+        "benchmark": '\x03{"build_hash":"b","backend":"record-recursive","profile":"balanced","starts_per_second":1e+06}',
+        # The engine's record of [2^32, 2^32 + 2^16), the unit the target checks records against.
+        "complete": '\x04{"result":{"checked":"65536","proof_exclusions":"64359","proof_hash":'
+                    '"c1ef0c13ddffe84f90e9f8badb88525f82f9bed819a1e9533e40f96ce91e94b9",'
+                    '"checksum_sum":15353022665700328419,"checksum_xor":3989322123775178449,"frontier_nodes":"0",'
+                    '"survivors_evaluated":"1177","u64_completions":"1177","u128_completions":"0",'
+                    '"u256_completions":"0","bigint_completions":"0","steps":"61647","elapsed_seconds":0.064255819,'
+                    '"kernel_seconds":0,"transfer_seconds":0,"valid":true}}',
+        "duplicate": '\x00{"proof_hash":"a","proof_hash":"b"}', "deep": '\x04{"result":[[[[[[[[[[1]]]]]]]]]]}',
+        "not-an-object": '\x01["progress"]', "open": '\x04{"result":{"checked":"1"', "empty": "\x00",
+    },
     "complete_reply": {
         "plain": '{"audit":"accepted"}', "none": '{}', "bool": '{"audit":false}',
         "nested": '{"result":{"audit":"inner"},"audit":"outer"}', "open": '{"audit":"open',

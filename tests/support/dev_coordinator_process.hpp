@@ -4,33 +4,17 @@
 // stopped, and its folder removed, when the object goes away. The program also gets
 // SIGTERM when the thread that started it ends (so a crashed test leaves nothing
 // running): start it from the test's own thread.
-#include <sys/types.h>
-
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/loopback_server.hpp"
+#include "tests/support/server_child.hpp"
 
 namespace pelorin::test_support {
 
 // The coordinator program this build made.
 std::string dev_coordinator_binary();
-
-struct HttpsReply {
-    long status = 0;        // 0 when no HTTP reply came
-    std::string body;
-    int curl_code = 0;      // CURLE_OK (0) when a reply came
-    std::string error;      // libcurl's text when no reply came
-    long long content_length = -1;  // the reply's Content-Length, -1 when it had none
-};
-
-// One request with libcurl to https://127.0.0.1:<port><path>, trusting only the given CA.
-// headers are whole lines ("Authorization: Bearer x"); a non-empty body is sent with
-// Content-Type application/json.
-HttpsReply https_call(int port, const std::filesystem::path& ca_file, const std::string& method,
-                      const std::string& path, const std::string& body = "",
-                      const std::vector<std::string>& headers = {}, long timeout_ms = 30000);
 
 struct RecordedRequest {
     std::string method;
@@ -42,7 +26,7 @@ struct RecordedRequest {
     std::string body;
 };
 
-class DevCoordinatorProcess {
+class DevCoordinatorProcess : public LoopbackServer {
 public:
     // extra_args go after --state-dir and --port 0 (for example {"--difficulty-bits", "4"}).
     // Throws std::runtime_error with the program's output when it does not come up.
@@ -59,16 +43,12 @@ public:
     void restart();
     void restart(std::vector<std::string> extra_args);
 
-    int port() const { return port_; }
-    const std::filesystem::path& ca_file() const { return ca_file_; }
+    int port() const override { return port_; }
+    const std::filesystem::path& ca_file() const override { return ca_file_; }
     const std::filesystem::path& state_dir() const { return state_dir_; }
     std::string base_url() const { return "https://127.0.0.1:" + std::to_string(port_); }
     // Everything the program wrote on standard output so far.
     std::string output() const;
-
-    // A request to this coordinator; token, when not empty, goes in "Authorization: Bearer".
-    HttpsReply call(const std::string& method, const std::string& path, const std::string& body = "",
-                    const std::string& token = "") const;
 
     // The control endpoint. post_fault takes the JSON body of POST /dev/faults and throws
     // std::runtime_error when the coordinator refuses it.
@@ -85,23 +65,7 @@ private:
     std::filesystem::path state_dir_;
     std::filesystem::path ca_file_;
     int port_ = 0;
-    pid_t pid_ = -1;
-    int stdout_fd_ = -1;
-    std::thread drain_;
-    mutable std::mutex output_mutex_;
-    std::string output_;
+    ServerChild child_;
 };
-
-struct TestWorker {
-    std::string worker_id;
-    std::string token;
-};
-
-// Registers through the real exchange: fetches a challenge, solves its proof of work and
-// posts the registration. Throws std::runtime_error on any failure.
-TestWorker register_test_worker(const DevCoordinatorProcess& coordinator, const std::string& client_id = "");
-
-// The proof-of-work solution (decimal text) for a nonce and difficulty.
-std::string solve_proof_of_work(const std::string& nonce, unsigned difficulty_bits);
 
 }  // namespace pelorin::test_support

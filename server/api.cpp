@@ -1,0 +1,139 @@
+#include "server/api.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <stdexcept>
+#include <string_view>
+
+#include "sha256/sha256.hpp"
+
+namespace pelorin::server {
+namespace {
+
+// Who may call a route: anyone, anyone within the per-address registration limit, or a
+// registered worker within its limit (completions are never limited: they end work done).
+enum class Access { open, registration, worker, worker_unlimited };
+
+// Whether `path` matches `pattern`, where one '*' stands for a path segment (possibly empty);
+// the segment is returned in `segment`.
+bool path_matches(std::string_view pattern, std::string_view path, std::string& segment) {
+    const auto star = pattern.find('*');
+    if (star == std::string_view::npos) return pattern == path;
+    const std::string_view head = pattern.substr(0, star);
+    const std::string_view tail = pattern.substr(star + 1);
+    if (path.size() < head.size() + tail.size() || path.substr(0, head.size()) != head ||
+        path.substr(path.size() - tail.size()) != tail)
+        return false;
+    const std::string_view middle = path.substr(head.size(), path.size() - head.size() - tail.size());
+    if (middle.find('/') != std::string_view::npos) return false;
+    segment = std::string(middle);
+    return true;
+}
+
+}  // namespace
+
+ApiReply error_reply(int status, const std::string& message) {
+    return ApiReply{status, nlohmann::json{{"error", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                    std::nullopt, {}};
+}
+
+Api::Api(Store& store, const ServerPolicy& policy)
+    : store_(store),
+      policy_(policy),
+      register_limit_(policy.register_per_minute),
+      worker_limit_(policy.worker_per_minute),
+      recompute_budget_(policy.trust.recompute_budget_cores) {}
+
+ApiReply Api::handle(const ApiRequest& request) {
+    try {
+        return route(request);
+    } catch (const std::exception& e) {
+        // The database failed or stayed locked: nothing was changed, and asking again later
+        // is the remedy.
+        ApiReply reply = error_reply(503, std::string("the server cannot serve this now: ") + e.what());
+        reply.retry_after = 30;
+        return reply;
+    }
+}
+
+ApiReply Api::route(const ApiRequest& request) {
+    using Handler = ApiReply (Api::*)(const Call&);
+    struct Route {
+        std::string_view method;
+        std::string_view pattern;
+        Access access;
+        Handler handler;
+    };
+    static const Route kRoutes[] = {
+        {"GET", "/healthz", Access::open, &Api::healthz},
+        {"GET", "/api/v1/register/challenge", Access::registration, &Api::challenge},
+        {"POST", "/api/v1/workers/register", Access::registration, &Api::register_worker},
+        {"POST", "/api/v1/benchmarks", Access::worker, &Api::benchmark},
+        {"POST", "/api/v1/leases/acquire", Access::worker, &Api::acquire},
+        {"PUT", "/api/v1/leases/*/heartbeat", Access::worker, &Api::heartbeat},
+        {"POST", "/api/v1/leases/*/complete", Access::worker_unlimited, &Api::complete},
+    };
+    const Route* found = nullptr;
+    std::string segment;
+    for (const Route& r : kRoutes)
+        if (path_matches(r.pattern, request.path, segment)) {
+            found = &r;
+            break;
+        }
+    const bool api_path = request.path.rfind("/api/v1/", 0) == 0;
+    if (found == nullptr && !api_path) return error_reply(404, "no such endpoint");
+    const Access access = found != nullptr ? found->access : Access::worker;
+
+    Call call{request, WorkerAuth{}, segment};
+    if (access == Access::registration) {
+        if (const int wait = register_limit_.take(request.address); wait > 0) {
+            ApiReply reply = error_reply(429, "too many registration requests from this address; try again in " +
+                                                  std::to_string(wait) + " s");
+            reply.retry_after = wait;
+            return reply;
+        }
+    }
+    if (access == Access::worker || access == Access::worker_unlimited) {
+        // Everything else belongs to a registered worker.
+        if (request.authorization.empty()) return error_reply(401, "missing bearer token");
+        if (request.authorization.size() > 1) return error_reply(401, "more than one Authorization header");
+        const std::string& auth = request.authorization.front();
+        static constexpr std::string_view kBearer = "Bearer ";
+        if (auth.size() <= kBearer.size() || auth.compare(0, kBearer.size(), kBearer) != 0)
+            return error_reply(401, "Authorization is not a bearer token");
+        const auto worker = store_.worker_by_token_hash(sha256_hex(std::string_view(auth).substr(kBearer.size())));
+        if (!worker) return error_reply(401, "unknown bearer token");
+        call.worker = *worker;
+        ApiReply refused;
+        if (worker->banned) {
+            refused = error_reply(403, "this worker is banned");
+        } else if (access == Access::worker) {
+            if (const int wait = worker_limit_.take(worker->worker_id); wait > 0) {
+                refused = error_reply(429, "too many requests from this worker; try again in " + std::to_string(wait) + " s");
+                refused.retry_after = wait;
+            }
+        }
+        if (refused.status != 200) {
+            refused.worker_id = worker->worker_id;
+            return refused;
+        }
+    }
+    ApiReply reply;
+    if (found == nullptr) reply = error_reply(404, "no such endpoint");
+    else if (request.method != found->method) reply = error_reply(405, "use " + std::string(found->method));
+    else reply = (this->*(found->handler))(call);
+    if (reply.worker_id.empty()) reply.worker_id = call.worker.worker_id;
+    return reply;
+}
+
+ApiReply Api::healthz(const Call&) {
+    std::string reason;
+    if (!store_.healthy(reason)) {
+        ApiReply reply = error_reply(503, "the database does not answer: " + reason);
+        reply.retry_after = 30;
+        return reply;
+    }
+    return ApiReply{200, R"({"status":"ok"})", std::nullopt, {}};
+}
+
+}  // namespace pelorin::server

@@ -1,0 +1,22 @@
+#pragma once
+// `pelorin-coordinator serve`: the worker API over TLS on a store until SIGTERM or SIGINT
+// (requests in flight are finished, then 0 is returned); SIGHUP reloads the certificate and
+// key. Prints "Listening on <url>" once ready; the journal goes to standard error.
+#include <filesystem>
+
+#include "server/https_listener.hpp"
+#include "server/server_policy.hpp"
+#include "server/store/store.hpp"
+
+namespace pelorin::server {
+
+struct ServeOptions {
+    ListenAddress listen;
+    std::filesystem::path certificate;
+    std::filesystem::path key;
+    ServerPolicy policy;
+};
+
+int serve(Store& store, const ServeOptions& options);
+
+}  // namespace pelorin::server

@@ -1,0 +1,14 @@
+#include "server/store/open_store.hpp"
+
+#include "server/store/sqlite_store.hpp"
+
+namespace pelorin::server {
+
+std::unique_ptr<Store> open_store(const DatabaseUrl& url) {
+    switch (url.engine) {
+        case DatabaseEngine::sqlite: return std::make_unique<SqliteStore>(url.sqlite_path);
+    }
+    return nullptr;
+}
+
+}  // namespace pelorin::server

@@ -1,0 +1,250 @@
+// The SQLite engine's side of results: what a complete finds, recording a result, weighing
+// a unit's results, and setting a worker's results aside.
+#include <algorithm>
+#include <stdexcept>
+
+#include "server/store/bound_text.hpp"
+#include "server/store/ids.hpp"
+#include "server/store/sqlite_store.hpp"
+#include "server/store/sqlite_store_rows.hpp"
+#include "server/store/unit_verdict.hpp"
+#include "wideint/text_forms.hpp"
+
+namespace pelorin::server {
+namespace sqlite_rows {
+
+UnitRange range_of(const std::string& begin_text, const std::string& end_text) {
+    const StoredBound begin = bound_from_text(begin_text);
+    const StoredBound end = bound_from_text(end_text);
+    return UnitRange{begin.value, end.value, end.is_2_128};
+}
+
+std::uint64_t parse_unit_size(const std::string& text) {
+    const U128 v = parse_u128(text);
+    if (v.hi != 0) throw std::runtime_error("damaged unit size in the database: " + text);
+    return v.lo;
+}
+
+UnitState stored_state(const std::string& text) {
+    for (UnitState s : {UnitState::open, UnitState::pending, UnitState::validated, UnitState::set_aside})
+        if (text == unit_state_name(s)) return s;
+    throw std::runtime_error("damaged unit state in the database: " + text);
+}
+
+Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after) {
+    SqliteStatement unit = db.prepare("SELECT state FROM units WHERE id = ?");
+    unit.bind(unit_id).step();
+    Reweighed out;
+    out.before = stored_state(unit.text(0));
+
+    std::vector<WeighedResult> standing;
+    SqliteStatement rs = db.prepare(
+        "SELECT id, worker_id, status, needs_confirmation, comparable FROM results "
+        "WHERE unit_id = ? AND status <> 'invalidated' ORDER BY id");
+    rs.bind(unit_id);
+    while (rs.step())
+        standing.push_back(WeighedResult{rs.int64(0), worker_name(rs.int64(1)), result_status_from(rs.text(2)),
+                                         rs.int64(3) != 0, rs.text(4)});
+    const UnitVerdict verdict = weigh_unit(standing, set_aside_after);
+    out.after = verdict.state;
+    out.validated = verdict.validated;
+    out.outvoted = verdict.outvoted;
+
+    // Results still standing wait until the verdict counts them or refutes them.
+    db.prepare("UPDATE results SET status = 'pending' WHERE unit_id = ? AND status = 'validated'").bind(unit_id).run();
+    for (std::int64_t id : verdict.validated)
+        db.prepare("UPDATE results SET status = 'validated' WHERE id = ?").bind(id).run();
+    for (std::int64_t id : verdict.outvoted)
+        db.prepare("UPDATE results SET status = 'rejected', reason = 'disagrees with the copies that agree' WHERE id = ?")
+            .bind(id)
+            .run();
+    for (const std::string& worker : verdict.faulty_workers)
+        db.prepare("UPDATE workers SET last_fault_ms = ? WHERE id = ?").bind(now, *worker_number(worker)).run();
+
+    if (verdict.state == UnitState::validated) {
+        db.prepare("UPDATE units SET state = 'validated', canonical_result_id = ?, "
+                   "validated_ms = CASE WHEN state = 'validated' THEN validated_ms ELSE ? END WHERE id = ?")
+            .bind(verdict.canonical, now, unit_id)
+            .run();
+    } else {
+        db.prepare("UPDATE units SET state = ?, canonical_result_id = NULL, validated_ms = NULL WHERE id = ?")
+            .bind(unit_state_name(verdict.state), unit_id)
+            .run();
+    }
+    return out;
+}
+
+}  // namespace sqlite_rows
+
+namespace {
+
+using namespace sqlite_rows;
+
+// A lease and its unit as a complete sees them; shared by the look before the checks and the
+// look again inside the transaction that records the result.
+struct LeaseRow {
+    bool found = false;
+    std::int64_t worker = 0;
+    std::int64_t unit = 0;
+    UnitRange range;
+    UnitState unit_state = UnitState::open;
+    bool current = false;     // the unit's lease is this one
+    bool other_live = false;  // the unit has a live lease that is not this one
+    double lease_rate = 0;
+    bool answered = false;
+    std::string answered_body;
+    std::string answered_audit;
+};
+
+LeaseRow read_lease(SqliteDb& db, std::int64_t lease, std::int64_t now) {
+    LeaseRow row;
+    SqliteStatement s = db.prepare(
+        "SELECT l.worker_id, u.id, u.range_begin, u.range_end, u.state, "
+        "u.lease_id IS l.id AND u.epoch = l.epoch, "
+        "u.lease_id IS NOT NULL AND u.lease_id IS NOT l.id AND u.lease_expires_ms > ?, "
+        "l.starts_per_second, r.body, r.audit, r.id IS NOT NULL "
+        "FROM leases l JOIN units u ON u.id = l.unit_id LEFT JOIN results r ON r.lease_id = l.id WHERE l.id = ?");
+    if (!s.bind(now, lease).step()) return row;
+    row.found = true;
+    row.worker = s.int64(0);
+    row.unit = s.int64(1);
+    row.range = range_of(s.text(2), s.text(3));
+    row.unit_state = stored_state(s.text(4));
+    row.current = s.int64(5) != 0;
+    row.other_live = s.int64(6) != 0;
+    row.lease_rate = s.real(7);
+    row.answered = s.int64(10) != 0;
+    row.answered_body = s.text(8);
+    row.answered_audit = s.text(9);
+    return row;
+}
+
+// The standing of a lease for a complete, shared by both looks.
+CompletionContext::Kind standing_of(const LeaseRow& row, std::int64_t worker) {
+    using Kind = CompletionContext::Kind;
+    if (!row.found) return Kind::unknown;
+    if (row.worker != worker) return Kind::other_worker;
+    if (row.answered) return Kind::answered;
+    if (row.unit_state == UnitState::validated || row.unit_state == UnitState::set_aside) return Kind::settled;
+    // A late result counts while nobody else holds the unit.
+    if (row.other_live) return Kind::superseded;
+    return Kind::open;
+}
+
+std::string audit_of(const Submission& submission, std::int64_t result, const Reweighed& weighed) {
+    if (!submission.passed) return "rejected: " + submission.reason;
+    if (std::find(weighed.validated.begin(), weighed.validated.end(), result) != weighed.validated.end()) return "accepted";
+    if (std::find(weighed.outvoted.begin(), weighed.outvoted.end(), result) != weighed.outvoted.end())
+        return "rejected: disagrees with the copies of this unit that agree";
+    if (weighed.after == UnitState::set_aside) return "set aside: the copies of this unit disagree";
+    return "pending: waiting for a copy from another worker";
+}
+
+}  // namespace
+
+CompletionContext SqliteStore::completion_context(const std::string& worker_id, const std::string& lease_id) {
+    const auto worker = worker_number(worker_id);
+    const auto lease = lease_number(lease_id);
+    CompletionContext out;
+    if (!worker || !lease) return out;
+    auto db = pool_.borrow();
+    SqliteTransaction tx(*db, SqliteTransaction::Kind::read);
+    const std::int64_t now = db->now_ms();
+    const LeaseRow row = read_lease(*db, *lease, now);
+    out.kind = standing_of(row, *worker);
+    if (!row.found) return out;
+    out.range = row.range;
+    out.answered_body = row.answered_body;
+    out.answered_audit = row.answered_audit;
+    out.lease_starts_per_second = row.lease_rate;
+    SqliteStatement first = db->prepare("SELECT MIN(leased_ms) FROM leases WHERE unit_id = ? AND worker_id = ?");
+    first.bind(row.unit, *worker).step();
+    out.elapsed_ms = now - first.int64(0);
+    SqliteStatement w = db->prepare(
+        "SELECT COALESCE(benchmark_rate, 0), (SELECT COUNT(*) FROM results r WHERE r.worker_id = workers.id "
+        "AND r.status = 'validated' AND r.received_ms > workers.last_fault_ms) FROM workers WHERE id = ?");
+    if (w.bind(*worker).step()) {
+        out.benchmark_starts_per_second = w.real(0);
+        out.validated_since_fault = w.int64(1);
+    }
+    tx.commit();
+    return out;
+}
+
+SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
+    using Kind = SubmissionOutcome::Kind;
+    const auto worker = worker_number(submission.worker_id);
+    const auto lease = lease_number(submission.lease_id);
+    if (!worker || !lease) return SubmissionOutcome{};
+    auto db = pool_.borrow();
+    SqliteTransaction tx(*db);
+    const std::int64_t now = db->now_ms();
+    const LeaseRow row = read_lease(*db, *lease, now);
+    switch (standing_of(row, *worker)) {
+        case CompletionContext::Kind::unknown: return SubmissionOutcome{Kind::unknown, ""};
+        case CompletionContext::Kind::other_worker: return SubmissionOutcome{Kind::other_worker, ""};
+        case CompletionContext::Kind::answered:
+            // The same complete again (its reply was lost) gets the same reply.
+            if (row.answered_body == submission.body) return SubmissionOutcome{Kind::answered, row.answered_audit};
+            return SubmissionOutcome{Kind::conflict, row.answered_audit};
+        case CompletionContext::Kind::settled: return SubmissionOutcome{Kind::settled, ""};
+        case CompletionContext::Kind::superseded: return SubmissionOutcome{Kind::superseded, ""};
+        case CompletionContext::Kind::open: break;
+    }
+
+    db->prepare("INSERT INTO results (unit_id, lease_id, worker_id, received_ms, body, record, comparable, status, "
+                "needs_confirmation, audit, reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '', ?)")
+        .bind(row.unit, *lease, *worker, now, submission.body, submission.record, submission.comparable,
+              submission.passed ? "pending" : "rejected", submission.needs_confirmation, submission.reason)
+        .run();
+    const std::int64_t result = db->last_insert_id();
+    db->prepare("UPDATE leases SET state = 'completed', heartbeat_ms = ? WHERE id = ?").bind(now, *lease).run();
+    // The unit's lease ends with this result: it was this one, or one that has expired.
+    db->prepare("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL WHERE id = ?")
+        .bind(row.unit)
+        .run();
+    db->prepare("UPDATE workers SET last_seen_ms = ?, last_fault_ms = CASE WHEN ? THEN last_fault_ms ELSE ? END "
+                "WHERE id = ?")
+        .bind(now, submission.passed, now, *worker)
+        .run();
+    const Reweighed weighed = reweigh_unit(*db, row.unit, now, submission.set_aside_after);
+    const std::string audit = audit_of(submission, result, weighed);
+    db->prepare("UPDATE results SET audit = ? WHERE id = ?").bind(audit, result).run();
+    tx.commit();
+    return SubmissionOutcome{Kind::recorded, audit};
+}
+
+std::optional<InvalidateOutcome> SqliteStore::invalidate_worker(const std::string& worker_id,
+                                                                std::optional<std::int64_t> since_ms,
+                                                                unsigned set_aside_after) {
+    const auto worker = worker_number(worker_id);
+    if (!worker) return std::nullopt;
+    auto db = pool_.borrow();
+    SqliteTransaction tx(*db);
+    const std::int64_t now = db->now_ms();
+    SqliteStatement known = db->prepare("SELECT 1 FROM workers WHERE id = ?");
+    if (!known.bind(*worker).step()) return std::nullopt;
+    const std::int64_t since = since_ms.value_or(INT64_MIN);
+
+    std::vector<std::int64_t> units;
+    SqliteStatement us = db->prepare(
+        "SELECT DISTINCT unit_id FROM results WHERE worker_id = ? AND status <> 'invalidated' AND received_ms >= ? "
+        "ORDER BY unit_id");
+    us.bind(*worker, since);
+    while (us.step()) units.push_back(us.int64(0));
+    db->prepare("UPDATE results SET status = 'invalidated', reason = 'set aside by the operator' "
+                "WHERE worker_id = ? AND status <> 'invalidated' AND received_ms >= ?")
+        .bind(*worker, since)
+        .run();
+    InvalidateOutcome out;
+    out.results = db->changes();
+    db->prepare("UPDATE workers SET last_fault_ms = ? WHERE id = ?").bind(now, *worker).run();
+    for (std::int64_t unit : units) {
+        const Reweighed weighed = reweigh_unit(*db, unit, now, set_aside_after);
+        if (weighed.before != weighed.after) ++out.units;
+    }
+    tx.commit();
+    return out;
+}
+
+}  // namespace pelorin::server

@@ -1,0 +1,216 @@
+#pragma once
+// The values that cross the storage interface: campaigns, workers, leases, results and the
+// figures of the operator's commands. Plain data, the same for every engine.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wideint/unit_range.hpp"
+
+namespace pelorin::server {
+
+// A unit's state as the operator sees it. `leased` is never stored: a unit is leased while
+// it has a lease whose expiry lies ahead on the database's clock.
+enum class UnitState { open, leased, pending, validated, set_aside };
+// "open", "leased", "pending", "validated", "set_aside".
+const char* unit_state_name(UnitState state);
+
+// A result's standing: waiting for a copy to agree, counted, refused (by a check or by the
+// copies that agreed against it), or set aside by the operator.
+enum class ResultStatus { pending, validated, rejected, invalidated };
+const char* result_status_name(ResultStatus status);
+// Throws std::runtime_error "unknown result status <text>".
+ResultStatus result_status_from(const std::string& text);
+
+struct CampaignSpec {
+    std::string name;
+    UnitRange range;
+    std::uint64_t unit_size = 0;
+};
+
+struct Challenge {
+    std::string id;
+    std::string nonce;
+    unsigned difficulty_bits = 0;
+};
+
+struct Registration {
+    std::string challenge_id;
+    std::string client_id;  // a client registering again keeps its worker id
+    std::string nickname;
+    std::string hardware_hash;
+    std::string build_hash;
+    std::string address;     // where the registration came from
+    std::string token_hash;  // SHA-256 of the new token; the token itself is never stored
+};
+
+struct WorkerAuth {
+    std::string worker_id;
+    bool banned = false;
+};
+
+struct Benchmark {
+    std::string build_hash;
+    std::string backend;
+    std::string profile;
+    double starts_per_second = 0;
+};
+
+struct ClaimRequest {
+    std::string worker_id;
+    double starts_per_second = 0;  // as the worker sent them with the request
+    std::string proof_hash;
+    std::int64_t lease_timeout_ms = 0;
+};
+
+struct ClaimOutcome {
+    // granted: a lease (perhaps the one the worker already holds); busy: work remains but
+    // none this worker may take now; complete: every campaign is settled.
+    enum class Kind { granted, busy, complete } kind = Kind::busy;
+    std::string lease_id;
+    UnitRange range;
+};
+
+struct HeartbeatOutcome {
+    enum class Kind { alive, unknown, other_worker, expired, completed, beyond_unit } kind = Kind::unknown;
+};
+
+// What a complete needs to know before its result is checked outside any transaction.
+struct CompletionContext {
+    enum class Kind { open, unknown, other_worker, answered, superseded, settled } kind = Kind::unknown;
+    UnitRange range;
+    // answered: the body that was received for this lease and the reply it got.
+    std::string answered_body;
+    std::string answered_audit;
+    // Milliseconds on the database's clock since this worker was first handed this unit
+    // (a resumed unit counts from its first lease), and the rates to judge them by.
+    std::int64_t elapsed_ms = 0;
+    double benchmark_starts_per_second = 0;  // 0 when the worker reported none
+    double lease_starts_per_second = 0;
+    // Results of this worker validated since its last fault (the new-worker rule).
+    std::int64_t validated_since_fault = 0;
+};
+
+// A result as the server judged it, handed to the store to record and to weigh against the
+// unit's other results.
+struct Submission {
+    std::string worker_id;
+    std::string lease_id;
+    std::string body;        // the request body, byte for byte
+    std::string record;      // the result object, compact JSON ("" when there is none)
+    std::string comparable;  // the members copies are compared on (result_check's form)
+    bool passed = false;     // every check the server ran held
+    std::string reason;      // why not, when it did not
+    bool needs_confirmation = false;
+    unsigned set_aside_after = 3;
+};
+
+struct SubmissionOutcome {
+    // recorded or answered (the same body again): `audit` is the reply; conflict: this lease
+    // already has another result; the others as CompletionContext.
+    enum class Kind { recorded, answered, conflict, unknown, other_worker, superseded, settled } kind = Kind::unknown;
+    std::string audit;
+};
+
+struct UnitCounts {
+    std::int64_t open = 0;
+    std::int64_t leased = 0;
+    std::int64_t pending = 0;
+    std::int64_t validated = 0;
+    std::int64_t set_aside = 0;
+};
+
+struct CampaignFigures {
+    std::string name;
+    UnitRange range;
+    std::uint64_t unit_size = 0;
+    bool paused = false;
+    UnitCounts units;                 // units made so far
+    std::string units_total;          // decimal: units the whole range makes
+    std::string starts_validated;     // decimal
+    std::string validated_below;      // decimal: every start below it lies in a validated unit
+    std::int64_t units_validated_last_hour = 0;
+    std::string starts_validated_last_hour;  // decimal
+};
+
+struct WorkerFigures {
+    std::string worker_id;
+    std::string nickname;
+    std::string address;
+    std::int64_t registered_ms = 0;
+    std::int64_t last_seen_ms = 0;
+    bool banned = false;
+    std::optional<Benchmark> benchmark;
+    std::int64_t results_validated = 0;
+    std::int64_t results_rejected = 0;
+    std::int64_t results_pending = 0;
+    std::int64_t validated_since_fault = 0;
+};
+
+struct StatusFigures {
+    std::int64_t now_ms = 0;  // the database's clock when the figures were taken
+    std::vector<CampaignFigures> campaigns;
+    std::vector<WorkerFigures> active_workers;  // seen in the last hour
+};
+
+struct ExportRow {
+    std::string campaign;
+    UnitRange range;
+    std::string worker_id;
+    std::int64_t validated_ms = 0;
+    std::string record;  // the result object as received
+};
+
+struct InvalidateOutcome {
+    std::int64_t results = 0;  // results set aside
+    std::int64_t units = 0;    // units whose standing changed
+};
+
+// Everything the store holds about work, for the development coordinator's view and the
+// storage tests.
+struct LeaseView {
+    std::string lease_id;
+    std::string worker_id;
+    std::string state;  // "active", "expired" or "completed"
+    std::string proof_hash;
+    double starts_per_second = 0;
+    std::string progress;
+    std::int64_t leased_ms = 0;
+    std::int64_t heartbeat_ms = 0;
+};
+
+struct ResultView {
+    std::string lease_id;
+    std::string worker_id;
+    ResultStatus status = ResultStatus::pending;
+    std::string audit;  // the reply the worker was given
+    std::string reason;
+    std::int64_t received_ms = 0;
+    std::string body;
+};
+
+struct UnitView {
+    std::uint64_t index = 0;  // position in its campaign, from 0
+    UnitRange range;
+    UnitState state = UnitState::open;
+    std::vector<LeaseView> leases;
+    std::vector<ResultView> results;
+};
+
+struct CampaignView {
+    std::string name;
+    UnitRange range;
+    std::uint64_t unit_size = 0;
+    bool paused = false;
+    U128 next_begin;
+    bool exhausted = false;
+    std::vector<UnitView> units;
+};
+
+struct StoreSnapshot {
+    std::int64_t next_lease_number = 1;
+    std::vector<CampaignView> campaigns;
+};
+
+}  // namespace pelorin::server

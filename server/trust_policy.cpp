@@ -1,0 +1,18 @@
+#include "server/trust_policy.hpp"
+
+
+namespace pelorin::server {
+
+bool needs_confirmation(const TrustPolicy& policy, const CompletionContext& context, std::uint64_t unit_starts,
+                        double draw) {
+    if (context.validated_since_fault < static_cast<std::int64_t>(policy.new_worker_results)) return true;
+    if (draw < policy.replication_share) return true;
+    if (!(policy.fast_result_slack > 0)) return false;
+    const double rate = context.benchmark_starts_per_second > 0 ? context.benchmark_starts_per_second
+                                                                : context.lease_starts_per_second;
+    if (!(rate > 0)) return true;  // nothing to judge the speed by
+    const double expected_ms = static_cast<double>(unit_starts) / rate * 1000.0;
+    return static_cast<double>(context.elapsed_ms) * policy.fast_result_slack < expected_ms;
+}
+
+}  // namespace pelorin::server

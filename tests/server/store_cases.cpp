@@ -1,0 +1,452 @@
+// The storage cases: leases, completes, replication, set-aside, the frontier, the
+// operator's tools and migrations, on whichever engine the suite is instantiated with.
+#include "tests/server/store_cases.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "server/store/copies.hpp"
+#include "wideint/decimal.hpp"
+#include "wideint/text_forms.hpp"
+
+namespace pelorin::server::test {
+namespace {
+
+using Kind = ClaimOutcome::Kind;
+
+std::string text_of(const UnitRange& r) {
+    return "[" + u128_to_decimal(r.begin) + ", " + end_to_decimal(r.end, r.end_is_2_128) + ")";
+}
+
+UnitRange range_of(const std::string& begin, const std::string& end) {
+    const EndBound e = parse_end_bound(end);
+    return UnitRange{parse_u128(begin), e.value, e.end_is_2_128};
+}
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A lease's expiry is judged on the database's clock; this is well past a short time-out.
+constexpr std::int64_t kShortTimeoutMs = 150;
+constexpr int kPastShortTimeoutMs = 400;
+
+std::int64_t counted(const StatusFigures& s, UnitState state) {
+    const UnitCounts& u = s.campaigns.at(0).units;
+    switch (state) {
+        case UnitState::open: return u.open;
+        case UnitState::leased: return u.leased;
+        case UnitState::pending: return u.pending;
+        case UnitState::validated: return u.validated;
+        case UnitState::set_aside: return u.set_aside;
+    }
+    return -1;
+}
+
+const UnitView& unit_at(const StoreSnapshot& s, std::size_t i) { return s.campaigns.at(0).units.at(i); }
+
+}  // namespace
+
+void StoreCases::SetUp() {
+    database_ = GetParam().make();
+    store_ = database_->open();
+}
+
+std::string StoreCases::add_worker(const std::string& client_id) {
+    static int serial = 0;
+    const std::string id = "challenge-" + std::to_string(++serial);
+    store_->add_challenge(Challenge{id, "nonce", 0}, 60'000, 1000);
+    Registration r;
+    r.challenge_id = id;
+    r.client_id = client_id;
+    r.nickname = "Anonymous";
+    r.token_hash = "hash-of-" + id;
+    const auto worker = store_->register_worker(r);
+    if (!worker) throw std::runtime_error("registration failed for " + id);
+    token_hashes_[*worker] = r.token_hash;
+    return *worker;
+}
+
+void StoreCases::add_campaign(const std::string& name, const std::string& begin, const std::string& end,
+                              std::uint64_t unit_size) {
+    store_->add_campaign(CampaignSpec{name, range_of(begin, end), unit_size});
+}
+
+ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms) {
+    return store_->claim_unit(ClaimRequest{worker, 1e6, "proof", timeout_ms});
+}
+
+Submission StoreCases::result(const std::string& worker, const std::string& lease, std::uint64_t checksum,
+                              bool needs_confirmation, bool passed) {
+    const nlohmann::ordered_json record = {{"checked", "1000"}, {"proof_hash", "p"},   {"checksum_sum", checksum},
+                                   {"checksum_xor", 7},  {"steps", "12345"}, {"valid", true}};
+    Submission s;
+    s.worker_id = worker;
+    s.lease_id = lease;
+    s.record = record.dump();
+    s.body = "{\"result\":" + s.record + "}";
+    s.comparable = comparable_text(record);
+    s.passed = passed;
+    s.reason = passed ? "" : "checksum_sum is wrong";
+    s.needs_confirmation = needs_confirmation;
+    return s;
+}
+
+TEST_P(StoreCases, LeasesHeartbeatsExpiryAndReissueToTheSameWorker) {
+    add_campaign("c", "1000", "3500", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), d = add_worker("d"), e = add_worker("e");
+    const ClaimOutcome la = claim(a, kShortTimeoutMs);
+    ASSERT_EQ(la.kind, Kind::granted);
+    EXPECT_EQ(text_of(la.range), "[1000, 2000)");
+    const ClaimOutcome again = claim(a, kShortTimeoutMs);  // held: the same lease back
+    EXPECT_EQ(again.lease_id, la.lease_id);
+    const ClaimOutcome lb = claim(b);
+    EXPECT_EQ(text_of(lb.range), "[2000, 3000)");
+    EXPECT_EQ(text_of(claim(d).range), "[3000, 3500)");  // the last unit is shorter
+    EXPECT_EQ(claim(e).kind, Kind::busy);                 // all leased, none settled
+
+    using HB = HeartbeatOutcome::Kind;
+    const struct {
+        std::string worker, lease;
+        std::uint64_t progress;
+        HB want;
+    } beats[] = {
+        {b, lb.lease_id, 0, HB::alive},           {b, lb.lease_id, 1000, HB::alive},
+        {b, lb.lease_id, 1001, HB::beyond_unit},  {a, lb.lease_id, 5, HB::other_worker},
+        {b, "lease-999999", 5, HB::unknown},      {b, "not-a-lease", 5, HB::unknown},
+        {b, "", 5, HB::unknown},
+    };
+    for (const auto& beat : beats)
+        EXPECT_EQ(store_->heartbeat(beat.worker, beat.lease, beat.progress, 60'000).kind, beat.want)
+            << beat.worker << " " << beat.lease << " at " << beat.progress;
+
+    // a's lease runs out; a asks again before anyone else takes the unit: the same unit under
+    // a new lease id, and the old lease is gone.
+    sleep_ms(kPastShortTimeoutMs);
+    EXPECT_EQ(store_->heartbeat(a, la.lease_id, 10, 60'000).kind, HB::expired);
+    const ClaimOutcome reissued = claim(a);
+    ASSERT_EQ(reissued.kind, Kind::granted);
+    EXPECT_EQ(text_of(reissued.range), "[1000, 2000)");
+    EXPECT_NE(reissued.lease_id, la.lease_id);
+    EXPECT_EQ(store_->heartbeat(a, reissued.lease_id, 10, 60'000).kind, HB::alive);
+    EXPECT_EQ(store_->heartbeat(a, la.lease_id, 10, 60'000).kind, HB::expired);
+}
+
+TEST_P(StoreCases, AnExpiredUnitGoesToAnotherWorkerAndNoUnitHasTwoLiveLeases) {
+    add_campaign("c", "0", "2000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c");
+    const ClaimOutcome la = claim(a, kShortTimeoutMs);
+    sleep_ms(kPastShortTimeoutMs);
+    const ClaimOutcome lb = claim(b);
+    EXPECT_EQ(text_of(lb.range), text_of(la.range)) << "the lowest open unit goes first";
+    // a's late result no longer counts: b holds the unit.
+    EXPECT_EQ(store_->submit_result(result(a, la.lease_id, 1)).kind, SubmissionOutcome::Kind::superseded);
+    const ClaimOutcome lc = claim(c);
+    EXPECT_EQ(text_of(lc.range), "[1000, 2000)");
+    // Every unit has at most one live lease.
+    const StoreSnapshot snap = store_->snapshot();
+    for (const UnitView& u : snap.campaigns.at(0).units) {
+        int live = 0;
+        for (const LeaseView& l : u.leases) live += l.state == "active";
+        EXPECT_LE(live, 1) << text_of(u.range);
+    }
+}
+
+TEST_P(StoreCases, LateIdempotentAndConflictingCompletes) {
+    add_campaign("c", "0", "3000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b");
+    using SK = SubmissionOutcome::Kind;
+
+    // Late: the lease expired, but nobody took the unit: the result counts.
+    const ClaimOutcome late = claim(a, kShortTimeoutMs);
+    sleep_ms(kPastShortTimeoutMs);
+    EXPECT_EQ(store_->completion_context(a, late.lease_id).kind, CompletionContext::Kind::open);
+    const SubmissionOutcome first = store_->submit_result(result(a, late.lease_id, 1));
+    EXPECT_EQ(first.kind, SK::recorded);
+    EXPECT_EQ(first.audit, "accepted");
+
+    // The same complete again: the same reply, counted once. Another body: a conflict.
+    const SubmissionOutcome repeat = store_->submit_result(result(a, late.lease_id, 1));
+    EXPECT_EQ(repeat.kind, SK::answered);
+    EXPECT_EQ(repeat.audit, "accepted");
+    EXPECT_EQ(store_->submit_result(result(a, late.lease_id, 2)).kind, SK::conflict);
+    EXPECT_EQ(store_->completion_context(a, late.lease_id).kind, CompletionContext::Kind::answered);
+    EXPECT_EQ(store_->completion_context(a, late.lease_id).answered_audit, "accepted");
+    // Only the owner completes; unknown leases are unknown.
+    const ClaimOutcome lb = claim(b);
+    EXPECT_EQ(store_->submit_result(result(a, lb.lease_id, 1)).kind, SK::other_worker);
+    EXPECT_EQ(store_->submit_result(result(b, "lease-424242", 1)).kind, SK::unknown);
+
+    const StatusFigures s = store_->status();
+    EXPECT_EQ(counted(s, UnitState::validated), 1);
+    EXPECT_EQ(s.campaigns.at(0).starts_validated, "1000");
+    EXPECT_EQ(unit_at(store_->snapshot(), 0).results.size(), 1u);
+}
+
+TEST_P(StoreCases, ACopyFromAnotherWorkerValidatesAReplicatedUnit) {
+    add_campaign("c", "0", "2000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b");
+    const ClaimOutcome la = claim(a);
+    const SubmissionOutcome first = store_->submit_result(result(a, la.lease_id, 5, true));
+    EXPECT_EQ(first.audit, "pending: waiting for a copy from another worker");
+    EXPECT_EQ(counted(store_->status(), UnitState::pending), 1);
+    // a is not handed its own unit for the copy; b is.
+    EXPECT_EQ(text_of(claim(a).range), "[1000, 2000)");
+    const ClaimOutcome lb = claim(b);
+    EXPECT_EQ(text_of(lb.range), "[0, 1000)");
+    EXPECT_EQ(store_->submit_result(result(b, lb.lease_id, 5, true)).audit, "accepted");
+
+    const StoreSnapshot snap = store_->snapshot();
+    EXPECT_EQ(unit_at(snap, 0).state, UnitState::validated);
+    for (const ResultView& r : unit_at(snap, 0).results) EXPECT_EQ(r.status, ResultStatus::validated) << r.worker_id;
+    std::int64_t exported = 0;
+    store_->export_validated([&](const ExportRow& row) {
+        ++exported;
+        EXPECT_EQ(row.worker_id, a) << "the first agreeing copy stands for the unit";
+        EXPECT_EQ(text_of(row.range), "[0, 1000)");
+        EXPECT_NE(row.record.find("\"checksum_sum\":5"), std::string::npos) << row.record;
+    });
+    EXPECT_EQ(exported, 1);
+}
+
+TEST_P(StoreCases, AThirdWorkerSettlesAMismatch) {
+    add_campaign("c", "0", "1000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c");
+    const ClaimOutcome la = claim(a);
+    store_->submit_result(result(a, la.lease_id, 5, true));
+    const ClaimOutcome lb = claim(b);
+    EXPECT_EQ(store_->submit_result(result(b, lb.lease_id, 6)).audit, "pending: waiting for a copy from another worker");
+    EXPECT_EQ(claim(a).kind, Kind::busy);  // neither copy's worker settles it
+    EXPECT_EQ(claim(b).kind, Kind::busy);
+    const ClaimOutcome lc = claim(c);
+    ASSERT_EQ(lc.kind, Kind::granted);
+    EXPECT_EQ(store_->submit_result(result(c, lc.lease_id, 5)).audit, "accepted");
+
+    for (const WorkerFigures& w : store_->workers()) {
+        const bool faulty = w.worker_id == b;
+        EXPECT_EQ(w.results_validated, faulty ? 0 : 1) << w.worker_id;
+        EXPECT_EQ(w.results_rejected, faulty ? 1 : 0) << w.worker_id;
+    }
+    EXPECT_EQ(claim(c).kind, Kind::complete);
+}
+
+TEST_P(StoreCases, FailingResultsSetAUnitAsideAfterTheThreshold) {
+    add_campaign("c", "0", "2000", 1000);
+    const std::string a = add_worker("a");
+    std::set<std::string> leases;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        const ClaimOutcome l = claim(a);
+        EXPECT_EQ(text_of(l.range), "[0, 1000)") << "attempt " << attempt;
+        leases.insert(l.lease_id);
+        EXPECT_EQ(store_->submit_result(result(a, l.lease_id, 1, false, false)).audit, "rejected: checksum_sum is wrong");
+    }
+    EXPECT_EQ(leases.size(), 3u);
+    EXPECT_EQ(counted(store_->status(), UnitState::set_aside), 1);
+    EXPECT_EQ(text_of(claim(a).range), "[1000, 2000)");
+    // Three copies that all disagree set a unit aside too.
+    add_campaign("d", "5000", "6000", 1000);
+    const std::string b = add_worker("b"), c = add_worker("c");
+    const ClaimOutcome held = claim(a);
+    store_->submit_result(result(a, held.lease_id, 1));  // a finishes [1000, 2000)
+    std::uint64_t checksum = 10;
+    for (const std::string& w : {a, b, c}) {
+        const ClaimOutcome l = claim(w);
+        ASSERT_EQ(text_of(l.range), "[5000, 6000)") << w;
+        store_->submit_result(result(w, l.lease_id, ++checksum, true));
+    }
+    EXPECT_EQ(store_->status().campaigns.at(1).units.set_aside, 1);
+    EXPECT_EQ(claim(add_worker("e")).kind, Kind::complete);
+}
+
+TEST_P(StoreCases, UnitsAreMadeLazilyUpTo2To128) {
+    add_campaign("whole", "0", "2^128", std::uint64_t{1} << 32);
+    const std::string a = add_worker("a");
+    const ClaimOutcome first = claim(a);
+    EXPECT_EQ(text_of(first.range), "[0, 4294967296)");
+    store_->submit_result(result(a, first.lease_id, 9));
+    const StatusFigures s = store_->status();
+    const UnitCounts& u = s.campaigns.at(0).units;
+    EXPECT_LE(u.open + u.leased, 8) << "units are made a few at a time";
+    EXPECT_EQ(s.campaigns.at(0).units_total, "79228162514264337593543950336");  // 2^96
+
+    // The top of the range: two whole units and one short one, ending at 2^128.
+    add_campaign("top", "340282366920938463463374607422358011909", "2^128", std::uint64_t{1} << 32);
+    store_->set_campaign_paused("whole", true);
+    std::vector<std::string> got;
+    for (int i = 0; i < 4; ++i) {
+        const ClaimOutcome l = claim(a);
+        if (l.kind != Kind::granted) break;
+        got.push_back(text_of(l.range));
+        store_->submit_result(result(a, l.lease_id, static_cast<std::uint64_t>(i)));
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "[340282366920938463463374607422358011909, 340282366920938463463374607426652979205)",
+                       "[340282366920938463463374607426652979205, 340282366920938463463374607430947946501)",
+                       "[340282366920938463463374607430947946501, 340282366920938463463374607431768211456)"}));
+    const CampaignFigures top = store_->status().campaigns.at(1);
+    EXPECT_EQ(top.units_total, "3");
+    EXPECT_EQ(top.starts_validated, "9410199547");  // 2 * 2^32 + 820 264 955: the whole range
+    EXPECT_EQ(top.validated_below, "340282366920938463463374607431768211456");
+    // The paused campaign's work remains: busy, not complete; resumed, it hands out again.
+    EXPECT_EQ(claim(a).kind, Kind::busy);
+    store_->set_campaign_paused("whole", false);
+    EXPECT_EQ(claim(a).kind, Kind::granted);
+}
+
+TEST_P(StoreCases, StatusCountsUnitsByStateAndTheValidatedPrefix) {
+    add_campaign("c", "100", "5100", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c");
+    const ClaimOutcome l0 = claim(a);
+    store_->submit_result(result(a, l0.lease_id, 1));  // [100, 1100) validated
+    const ClaimOutcome l1 = claim(a);
+    store_->submit_result(result(a, l1.lease_id, 1, true));  // [1100, 2100) pending
+    claim(b);  // [1100, 2100): b takes the copy
+    claim(c);  // [2100, 3100) leased
+    const ClaimOutcome l3 = claim(a);
+    store_->submit_result(result(a, l3.lease_id, 1));  // [3100, 4100) validated
+    const StatusFigures s = store_->status();
+    const CampaignFigures& f = s.campaigns.at(0);
+    EXPECT_EQ(f.units.validated, 2);
+    EXPECT_EQ(f.units.leased, 2);
+    EXPECT_EQ(f.units.pending, 0) << "a leased pending unit counts as leased";
+    EXPECT_EQ(f.starts_validated, "2000");
+    EXPECT_EQ(f.validated_below, "1100");
+    EXPECT_EQ(f.units_total, "5");
+    EXPECT_EQ(f.units_validated_last_hour, 2);
+    EXPECT_EQ(s.active_workers.size(), 3u);
+}
+
+TEST_P(StoreCases, RegistrationUsesItsChallengeOnceAndKeepsAClientsWorkerId) {
+    store_->add_challenge(Challenge{"c1", "n1", 8}, 60'000, 1000);
+    const auto found = store_->find_challenge("c1");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->nonce, "n1");
+    EXPECT_EQ(found->difficulty_bits, 8u);
+    Registration r;
+    r.challenge_id = "c1";
+    r.client_id = "client";
+    r.token_hash = "h1";
+    const auto first = store_->register_worker(r);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(store_->register_worker(r)) << "a challenge is good for one registration";
+    EXPECT_FALSE(store_->find_challenge("c1"));
+
+    store_->add_challenge(Challenge{"c2", "n2", 8}, 60'000, 1000);
+    r.challenge_id = "c2";
+    r.token_hash = "h2";
+    EXPECT_EQ(store_->register_worker(r), first) << "the same client keeps its worker id";
+    EXPECT_FALSE(store_->worker_by_token_hash("h1")) << "its old token stops working";
+    EXPECT_EQ(store_->worker_by_token_hash("h2")->worker_id, *first);
+
+    // Challenges expire, and beyond the cap the oldest are forgotten.
+    store_->add_challenge(Challenge{"short", "n", 8}, 1, 1000);
+    sleep_ms(20);
+    EXPECT_FALSE(store_->find_challenge("short"));
+    for (const char* id : {"x1", "x2", "x3", "x4"}) {
+        store_->add_challenge(Challenge{id, "n", 8}, 60'000, 2);
+        sleep_ms(2);
+    }
+    EXPECT_FALSE(store_->find_challenge("x2"));
+    EXPECT_TRUE(store_->find_challenge("x3"));
+    EXPECT_TRUE(store_->find_challenge("x4"));
+}
+
+TEST_P(StoreCases, ABanEndsTheWorkersLeasesAndInvalidateHandsItsUnitsOutAgain) {
+    add_campaign("c", "0", "2000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b");
+    const ClaimOutcome la = claim(a);
+    store_->submit_result(result(a, la.lease_id, 1));
+    const ClaimOutcome held = claim(a);
+    ASSERT_TRUE(store_->set_worker_banned(a, true));
+    EXPECT_TRUE(store_->worker_by_token_hash(token_hashes_[a])->banned);
+    EXPECT_FALSE(store_->set_worker_banned("w-999999", true));
+    EXPECT_EQ(store_->heartbeat(a, held.lease_id, 0, 60'000).kind, HeartbeatOutcome::Kind::expired);
+    EXPECT_EQ(text_of(claim(b).range), text_of(held.range)) << "the banned worker's unit went back to the pool";
+    bool banned_listed = false;
+    for (const WorkerFigures& w : store_->workers())
+        if (w.worker_id == a) banned_listed = w.banned;
+    EXPECT_TRUE(banned_listed);
+
+    const auto outcome = store_->invalidate_worker(a, std::nullopt, 3);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->results, 1);
+    EXPECT_EQ(outcome->units, 1);
+    EXPECT_FALSE(store_->invalidate_worker("w-999999", std::nullopt, 3));
+    const StatusFigures s = store_->status();
+    EXPECT_EQ(counted(s, UnitState::validated), 0);
+    EXPECT_EQ(counted(s, UnitState::open), 1);
+    // Only results since a moment are set aside when one is given.
+    const std::string c = add_worker("c");
+    const ClaimOutcome lc = claim(c);
+    store_->submit_result(result(c, lc.lease_id, 1));
+    EXPECT_EQ(store_->invalidate_worker(c, store_->status().now_ms + 60'000, 3)->results, 0);
+}
+
+TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {
+    const int newest = database_->newest_schema_version();
+    ASSERT_GE(newest, 2);
+    EXPECT_EQ(store_->schema_version(), newest) << "an empty database is brought to the newest schema";
+
+    auto older_db = GetParam().make();
+    {
+        auto older = older_db->open(1);
+        EXPECT_EQ(older->schema_version(), 1);
+        older->add_campaign(CampaignSpec{"kept", range_of("0", "100"), 10});
+    }
+    auto upgraded = older_db->open();
+    EXPECT_EQ(upgraded->schema_version(), newest);
+    ASSERT_EQ(upgraded->campaigns().size(), 1u);
+    EXPECT_EQ(upgraded->campaigns().at(0).name, "kept");
+    upgraded->add_challenge(Challenge{"c", "n", 1}, 60'000, 10);  // the later migration's table
+    EXPECT_TRUE(upgraded->find_challenge("c"));
+    upgraded.reset();
+
+    older_db->stamp_schema_version(newest + 1);
+    try {
+        older_db->open();
+        ADD_FAILURE() << "a database newer than the program was opened";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("has schema version " + std::to_string(newest + 1)), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("use a newer pelorin-coordinator"), std::string::npos) << e.what();
+    }
+}
+
+TEST_P(StoreCases, CampaignsRefuseBadRangesAndDuplicateNames) {
+    add_campaign("c", "0", "10", 5);
+    const struct {
+        CampaignSpec spec;
+        const char* message;
+    } cases[] = {
+        {{"c", range_of("0", "10"), 5}, "a campaign named c exists"},
+        {{"r", range_of("10", "5"), 5}, "range end is below begin"},
+        {{"z", range_of("0", "10"), 0}, "unit size must be at least 1"},
+        {{"", range_of("0", "10"), 5}, "a campaign needs a name"},
+    };
+    for (const auto& c : cases) {
+        try {
+            store_->add_campaign(c.spec);
+            ADD_FAILURE() << c.message << " was accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    try {
+        store_->set_campaign_paused("nope", true);
+        ADD_FAILURE() << "pausing an unknown campaign worked";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()), "no campaign named nope");
+    }
+    // An empty range is settled at once.
+    add_campaign("empty", "7", "7", 5);
+    store_->set_campaign_paused("c", true);
+    const std::string a = add_worker();
+    EXPECT_EQ(claim(a).kind, Kind::busy);  // c is paused, not done
+    store_->set_campaign_paused("c", false);
+    for (int i = 0; i < 2; ++i) store_->submit_result(result(a, claim(a).lease_id, 1));
+    EXPECT_EQ(claim(a).kind, Kind::complete);
+}
+
+}  // namespace pelorin::server::test

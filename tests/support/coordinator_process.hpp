@@ -1,0 +1,58 @@
+#pragma once
+// The real pelorin-coordinator for the Linux tests: a fresh temporary data folder with its
+// SQLite database, a certificate authority and a server certificate for 127.0.0.1 made by the
+// development coordinator's TLS code, the operator's commands run to completion, and `serve`
+// as a child process (journal in a file) stopped and killed with real signals. The folder is
+// removed when the object goes.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/loopback_server.hpp"
+#include "tests/support/server_child.hpp"
+
+namespace pelorin::test_support {
+
+// The program this build made.
+std::string coordinator_binary();
+
+struct CommandResult {
+    int status = -1;  // exit status, 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+class CoordinatorProcess : public LoopbackServer {
+public:
+    CoordinatorProcess();
+    ~CoordinatorProcess();
+    CoordinatorProcess(const CoordinatorProcess&) = delete;
+    CoordinatorProcess& operator=(const CoordinatorProcess&) = delete;
+
+    // `pelorin-coordinator --state-dir <folder> <args>` to its end.
+    CommandResult command(const std::vector<std::string>& args) const;
+    // `serve --listen 127.0.0.1:0` with the folder's certificate and `flags`; returns once it
+    // listens. Throws std::runtime_error with its output when it does not.
+    void serve(const std::vector<std::string>& flags = {});
+    // Sends `sig` and returns the exit status (SIGKILL when it lingers).
+    int stop(int sig = 15) { return child_.stop(sig); }
+    void signal(int sig) const { child_.signal(sig); }
+    bool serving() const { return child_.running(); }
+
+    int port() const override { return port_; }
+    const std::filesystem::path& ca_file() const override { return ca_file_; }
+    const std::filesystem::path& folder() const { return folder_; }
+    std::filesystem::path database() const { return folder_ / "coordinator.db"; }
+    std::filesystem::path certificate() const { return folder_ / "server.pem"; }
+    std::filesystem::path key() const { return folder_ / "server-key.pem"; }
+    // The journal: everything serve wrote on standard error.
+    std::string journal() const;
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path ca_file_;
+    int port_ = 0;
+    ServerChild child_;
+};
+
+}  // namespace pelorin::test_support
