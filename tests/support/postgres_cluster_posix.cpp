@@ -1,8 +1,6 @@
 #include "tests/support/postgres_cluster.hpp"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <pqxx/pqxx>
@@ -12,13 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/program_run.hpp"
 #include "tests/support/temp_folder.hpp"
-
-extern char** environ;
 
 namespace pelorin::test_support {
 namespace {
@@ -28,41 +24,17 @@ constexpr const char* kServerUser = "postgres";
 // A loaded sanitizer machine can take a while to start or stop a server.
 constexpr const char* kWaitSeconds = "120";
 
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 std::string tool(const char* name) { return std::string(PELORIN_POSTGRES_BINDIR) + "/" + name; }
 
 // Runs a PostgreSQL tool to its end, as the server's user when this process is root, with its
 // output in `log`; throws with that output when it fails.
 void run_tool(std::vector<std::string> args, const std::filesystem::path& log) {
     if (::geteuid() == 0) args.insert(args.begin(), {"runuser", "-u", kServerUser, "--"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || in < 0) ::_exit(126);
-        ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execvpe(argv[0], argv.data(), environ);
-        ::_exit(127);
-    }
-    int raw = 0;
-    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) {
+    const CommandResult r = run_program(args, log, log);
+    if (r.status != 0) {
         std::string command;
         for (const std::string& a : args) command += (command.empty() ? "" : " ") + a;
-        throw std::runtime_error(command + " failed:\n" + file_text(log));
+        throw std::runtime_error(command + " failed:\n" + r.out);
     }
 }
 
