@@ -119,6 +119,13 @@ void check_completes(const LoadCheckInput& in, std::vector<std::string>& out) {
     }
 }
 
+void check_unavailable(const LoadCheckInput& in, std::vector<std::string>& out) {
+    for (const LoadRecord& r : in.records)
+        if (r.status == 503 && !r.retry_after)
+            out.push_back("a 503 to the " + r.call + " of " + (r.lease_id.empty() ? "a worker" : r.lease_id) +
+                          " named no Retry-After: " + r.reply);
+}
+
 void check_prefix(const LoadCheckInput& in, std::vector<std::string>& out) {
     std::uint64_t last = 0;
     for (const std::string& sample : in.validated_below) {
@@ -138,6 +145,7 @@ std::vector<std::string> check_load_run(const LoadCheckInput& input) {
     check_units(input, out);
     check_leases(input, out);
     check_completes(input, out);
+    check_unavailable(input, out);
     check_prefix(input, out);
     return out;
 }
@@ -161,6 +169,7 @@ LoadRecord load_record_of(const std::string& line) {
     r.begin = j.at("begin").get<std::string>();
     r.repeat = j.at("repeat").get<bool>();
     r.wrong = j.at("wrong").get<bool>();
+    r.retry_after = !j.at("retry_after").is_null();
     r.reply = j.at("reply").get<std::string>();
     return r;
 }

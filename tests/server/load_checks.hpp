@@ -6,7 +6,8 @@
 //   - no result accepted under a stale lease (while another lease of the unit was live);
 //   - no wrong record accepted;
 //   - every complete of a lease that got a reply got the same one;
-//   - the validated prefix never moved backwards, and ends at the campaign's end.
+//   - the validated prefix never moved backwards, and ends at the campaign's end;
+//   - every 503 named a Retry-After, so workers wait instead of hammering.
 // A lease counts as live only where the records prove it: from the reply that granted or
 // prolonged it until the lease time-out after that request was sent, or until a complete of it
 // was sent. Times are the machine's wall clock, which the database shares.
@@ -34,6 +35,7 @@ struct LoadRecord {
     std::string begin;
     bool repeat = false;
     bool wrong = false;
+    bool retry_after = false;  // the reply named one
     std::string reply;
 };
 

@@ -77,6 +77,9 @@ TEST(LoadChecks, ASoundRunPassesAndEachFaultIsFound) {
              in.records.push_back(again);
          },
          "answered differently"},
+        {"a 503 without Retry-After",
+         [](LoadCheckInput& in) { in.records[2] = rec("heartbeat", "lease-1", "0", 100, 105, R"({"error":"x"})", 503); },
+         "named no Retry-After"},
         {"the prefix moving back", [](LoadCheckInput& in) { in.validated_below = {"4", "0", "8"}; }, "moved back from 4 to 0"},
         {"the prefix short of the end", [](LoadCheckInput& in) { in.validated_below = {"0", "4"}; },
          "ends at 4, not at the campaign's end 8"},
@@ -103,6 +106,7 @@ TEST(LoadChecks, TheLinesOfBothFilesAreRead) {
     EXPECT_EQ(r.call, "complete");
     EXPECT_EQ(r.lease_id, "lease-7");
     EXPECT_TRUE(r.repeat);
+    EXPECT_FALSE(r.retry_after);
     EXPECT_DOUBLE_EQ(r.done_ms, 2.5);
     EXPECT_THROW(load_record_of("{}"), std::runtime_error);
     EXPECT_THROW(exported_unit_of("not json"), std::runtime_error);
