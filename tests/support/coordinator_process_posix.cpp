@@ -1,7 +1,5 @@
 #include "tests/support/coordinator_process.hpp"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -10,16 +8,6 @@
 #include "tools/dev-coordinator/tls_material.hpp"
 
 namespace pelorin::test_support {
-namespace {
-
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-}  // namespace
 
 std::string coordinator_binary() { return PELORIN_COORDINATOR_BINARY; }
 

@@ -19,4 +19,7 @@ struct CommandResult {
 CommandResult run_program(const std::vector<std::string>& argv, const std::filesystem::path& out_file,
                           const std::filesystem::path& err_file);
 
+// The whole file; "" when it cannot be read.
+std::string file_text(const std::filesystem::path& path);
+
 }  // namespace pelorin::test_support

@@ -15,7 +15,6 @@
 extern char** environ;
 
 namespace pelorin::test_support {
-namespace {
 
 std::string file_text(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -23,8 +22,6 @@ std::string file_text(const std::filesystem::path& path) {
     all << in.rdbuf();
     return all.str();
 }
-
-}  // namespace
 
 CommandResult run_program(const std::vector<std::string>& argv_text, const std::filesystem::path& out_file,
                           const std::filesystem::path& err_file) {
