@@ -9,7 +9,7 @@
 #   bash bench/server_load.sh [WORKERS] [SECONDS] [IN-FLIGHT] [SET-UP...]
 #
 # WORKERS (10000) simulated workers start over the first third of SECONDS (180); the figures
-# leave out that ramp and a little more, so they describe the steady state. The servers use
+# leave out that ramp and a little more, so they describe the load once every worker runs. The servers use
 # their production defaults except where a single test machine differs from the Internet:
 # one address for every worker (no per-address registration limit) and a cheap registration
 # puzzle (the load tool solves ten thousand of them on one thread). Everything stays on

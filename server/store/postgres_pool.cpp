@@ -39,8 +39,6 @@ std::string conninfo_of(const std::string& url) {
     return out;
 }
 
-using Connection = std::unique_ptr<pqxx::connection_base>;
-
 std::unique_ptr<pqxx::transaction_base> begin(PostgresPool::Kind kind, pqxx::connection_base& c) {
     if (kind == PostgresPool::Kind::read)
         return std::make_unique<pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>>(c);
@@ -57,15 +55,19 @@ PostgresPool::PostgresPool(const std::string& url) : conninfo_(conninfo_of(url))
 
 PostgresPool::~PostgresPool() = default;
 
-Connection PostgresPool::connect() {
+void PostgresPool::Closer::operator()(pqxx::connection_base* connection) const {
+    delete static_cast<pqxx::connection*>(connection);
+}
+
+PostgresPool::Connection PostgresPool::connect() {
     try {
-        return std::make_unique<pqxx::connection>(conninfo_);
+        return Connection(new pqxx::connection(conninfo_));
     } catch (const pqxx::broken_connection& e) {
         throw std::runtime_error("cannot connect to the database " + shown_url_ + ": " + tidy(e.what()));
     }
 }
 
-Connection PostgresPool::take() {
+PostgresPool::Connection PostgresPool::take() {
     {
         std::unique_lock lock(mutex_);
         const bool free = freed_.wait_for(lock, kDatabaseBusyTimeout,

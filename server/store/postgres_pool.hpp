@@ -53,18 +53,25 @@ public:
     const std::string& shown_url() const { return shown_url_; }
 
 private:
+    // libpqxx's connection_base has no virtual destructor: a connection is deleted as the
+    // pqxx::connection it was made as, or it would never be closed.
+    struct Closer {
+        void operator()(pqxx::connection_base* connection) const;
+    };
+    using Connection = std::unique_ptr<pqxx::connection_base, Closer>;
+
     void transact(Kind kind, const std::function<void(pqxx::transaction_base&)>& body);
-    std::unique_ptr<pqxx::connection_base> take();
-    void give_back(std::unique_ptr<pqxx::connection_base> connection);
+    Connection take();
+    void give_back(Connection connection);
     // A connection given up on: it is closed and no longer counted.
     void forget();
-    std::unique_ptr<pqxx::connection_base> connect();
+    Connection connect();
 
     std::string conninfo_;
     std::string shown_url_;
     std::mutex mutex_;
     std::condition_variable freed_;
-    std::vector<std::unique_ptr<pqxx::connection_base>> idle_;
+    std::vector<Connection> idle_;
     std::size_t open_ = 0;  // idle and in use
 };
 

@@ -406,7 +406,12 @@ TEST_P(StoreCases, TwoInstancesClaimingAtOnceNeverHandOutOneUnitTwice) {
                 for (;;) {
                     const ClaimOutcome l = store.claim_unit(ClaimRequest{workers[i], 1e6, "proof", 60'000});
                     if (l.kind == Kind::complete) return;
-                    if (l.kind == Kind::busy) continue;  // the others hold the last units
+                    if (l.kind == Kind::busy) {
+                        // The others hold the last units: ask again a moment later, as a worker
+                        // waits for its Retry-After, rather than keep the writer's lock busy.
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        continue;
+                    }
                     {
                         std::lock_guard lock(mutex);
                         ++granted[text_of(l.range)];
