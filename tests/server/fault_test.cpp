@@ -27,15 +27,18 @@ using pelorin::test_support::PostgresCluster;
 using Clock = std::chrono::steady_clock;
 
 // The campaign and the simulated world: units of 2^12 starts; a heartbeat every second and a
-// unit worked on for four (the worker's 20 s and 80 s at a time scale of 1/20); leases that run
-// out after 2 s without one. Every result is copied by a second worker (no recomputation), so a
-// wrong record is out-voted rather than caught by its checksums.
-constexpr std::uint64_t kUnits = 300;
+// unit worked on for 3 s (the worker's 20 s and 60 s at a time scale of 1/20); leases that run
+// out after 6 s without one, which leaves room for replies seconds late on a loaded machine under
+// the sanitizers (a heartbeat later than the lease time-out would lose every lease). Every
+// result is copied by a second worker (no recomputation), so a wrong record is out-voted
+// rather than caught by its checksums.
+constexpr std::uint64_t kUnits = 120;
 constexpr std::uint64_t kUnitSize = 4096;
-constexpr int kWorkers = 200;
-constexpr double kLeaseTimeoutSeconds = 2;
+constexpr int kWorkers = 100;
+constexpr int kLeaseTimeoutSeconds = 6;
 const std::vector<std::string> kServeFlags = {
-    "--lease-timeout", "2",   "--difficulty-bits", "4",      "--recompute-budget", "0",    "--new-worker-results",
+    "--lease-timeout", std::to_string(kLeaseTimeoutSeconds), "--difficulty-bits", "4", "--recompute-budget", "0",
+    "--new-worker-results",
     "0",               "--replication-share",   "1",        "--fast-result-slack", "0",  "--set-aside-after",
     "1000",            "--register-rate",       "0",        "--worker-rate",      "0",   "--connection-deadline",
     "0"};
@@ -104,7 +107,7 @@ TEST_P(FaultTest, NothingIsLostOrCountedTwiceWhenAnInstanceOrTheDatabaseFails) {
     const std::filesystem::path records = first.folder() / "records.jsonl";
     load.insert(load.end(), {"--workers", std::to_string(kWorkers), "--mix",
                              "honest=0.5,wrong=0.1,vanishing=0.1,duplicate=0.15,slow=0.15", "--heartbeat", "20",
-                             "--work", "80", "--time-scale", "0.05", "--lease-timeout",
+                             "--work", "60", "--time-scale", "0.05", "--lease-timeout",
                              std::to_string(kLeaseTimeoutSeconds), "--ramp", "2", "--duration", "100", "--seed", "17",
                              "--records", records.string()});
 
