@@ -2,33 +2,15 @@
 
 #include <chrono>
 #include <exception>
-#include <locale>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
 #include "coordinator/https_transport.hpp"
 #include "coordinator/json_text.hpp"
+#include "coordinator/request_bodies.hpp"
 #include "coordinator/safe_text.hpp"
 
 namespace pelorin {
-namespace {
-
-// A rate as an output stream writes a double by default: 6 significant digits, general form.
-std::string rate_text(double starts_per_second) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out << starts_per_second;
-    return out.str();
-}
-
-std::string lease_path(const std::string& lease_id, const char* action) {
-    require_safe_text("Coordinator sent", "lease_id", lease_id, TextPlace::path_segment);
-    return "/api/v1/leases/" + lease_id + "/" + action;
-}
-
-}  // namespace
-
 void check_secure_connection() {
     // What an attempt met; anything but a transport failure is a fault on this machine.
     struct Attempt {
@@ -62,17 +44,11 @@ void check_secure_connection() {
 
 void report_benchmark(const std::string& token, const std::string& build_hash, const std::string& backend_name,
                       double starts_per_second) {
-    https_request("POST", "/api/v1/benchmarks",
-                  "{\"build_hash\":\"" + build_hash + "\",\"backend\":\"" + backend_name +
-                      "\",\"profile\":\"balanced\",\"starts_per_second\":" + rate_text(starts_per_second) + "}",
-                  token);
+    https_request("POST", kBenchmarkPath, benchmark_body(build_hash, backend_name, starts_per_second), token);
 }
 
 Lease acquire_lease(const std::string& token, double starts_per_second, const std::string& proof_hash) {
-    const HttpsResponse reply =
-        https_request("POST", "/api/v1/leases/acquire",
-                      "{\"starts_per_second\":" + rate_text(starts_per_second) + ",\"proof_hash\":\"" + proof_hash + "\"}",
-                      token);
+    const HttpsResponse reply = https_request("POST", kAcquirePath, acquire_body(starts_per_second, proof_hash), token);
     return read_lease(reply.body);
 }
 
@@ -91,12 +67,11 @@ Lease read_lease(std::string_view body) {
 }
 
 void send_heartbeat(const std::string& token, const std::string& lease_id, std::uint64_t offset) {
-    https_request("PUT", lease_path(lease_id, "heartbeat"), "{\"progress\":\"" + std::to_string(offset) + "\"}", token);
+    https_request("PUT", lease_path(lease_id, "heartbeat"), heartbeat_body(offset), token);
 }
 
 Completion complete_lease(const std::string& token, const std::string& lease_id, const std::string& result_json) {
-    const HttpsResponse reply =
-        https_request("POST", lease_path(lease_id, "complete"), "{\"result\":" + result_json + "}", token);
+    const HttpsResponse reply = https_request("POST", lease_path(lease_id, "complete"), complete_body(result_json), token);
     return read_completion(reply.body);
 }
 

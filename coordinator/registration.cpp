@@ -7,6 +7,7 @@
 #include "coordinator/identity_store.hpp"
 #include "coordinator/json_text.hpp"
 #include "coordinator/proof_of_work.hpp"
+#include "coordinator/request_bodies.hpp"
 #include "coordinator/safe_text.hpp"
 
 namespace pelorin {
@@ -20,7 +21,7 @@ constexpr std::uint64_t kDefaultDifficultyBits = 18;
 WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build_hash,
                                const std::string& hardware_hash,
                                const std::function<void(const std::string&)>& post_status, std::stop_token stop) {
-    const Challenge challenge = read_challenge(https_request("GET", "/api/v1/register/challenge", "", "").body);
+    const Challenge challenge = read_challenge(https_request("GET", kChallengePath, "", "").body);
     const std::string& nonce = challenge.nonce;
     const std::string& challenge_id = challenge.challenge_id;
     const std::uint64_t difficulty = challenge.difficulty_bits;
@@ -28,10 +29,8 @@ WorkerIdentity register_worker(WorkerIdentity identity, const std::string& build
     post_status("Registering public worker...\r\nSolving short anti-abuse challenge.");
     const std::uint64_t solution = solve_challenge(nonce, difficulty, stop);
 
-    const std::string body = "{\"challenge_id\":\"" + challenge_id + "\",\"solution\":\"" + std::to_string(solution) +
-                             "\",\"nickname\":\"Anonymous\",\"client_id\":\"" + identity.client_id +
-                             "\",\"hardware_hash\":\"" + hardware_hash + "\",\"build_hash\":\"" + build_hash + "\"}";
-    const HttpsResponse reply = https_request("POST", "/api/v1/workers/register", body, "");
+    const HttpsResponse reply = https_request(
+        "POST", kRegisterPath, registration_body(challenge_id, solution, identity.client_id, hardware_hash, build_hash), "");
     identity = read_registration(std::move(identity), reply.body);
     write_identity_text(identity_text(identity));
     return identity;

@@ -7,8 +7,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
-  # The campaign server's database, and the demo's certificates.
-  libsqlite3-dev openssl
+  # The campaign server's databases (SQLite; PostgreSQL through libpqxx, and the server
+  # itself, which the tests start in a folder of their own), and the demo's certificates.
+  libsqlite3-dev libpqxx-dev postgresql openssl
   # The Linux package and its tests: dpkg-deb and dpkg-shlibdeps, file, systemd-analyze, groff.
   dpkg-dev file systemd groff-base
   # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).

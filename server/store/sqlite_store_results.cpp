@@ -1,35 +1,14 @@
 // The SQLite engine's side of results: what a complete finds, recording a result, weighing
 // a unit's results, and setting a worker's results aside.
-#include <algorithm>
 #include <stdexcept>
 
-#include "server/store/bound_text.hpp"
 #include "server/store/ids.hpp"
 #include "server/store/sqlite_store.hpp"
 #include "server/store/sqlite_store_rows.hpp"
 #include "server/store/unit_verdict.hpp"
-#include "wideint/text_forms.hpp"
 
 namespace pelorin::server {
 namespace sqlite_rows {
-
-UnitRange range_of(const std::string& begin_text, const std::string& end_text) {
-    const StoredBound begin = bound_from_text(begin_text);
-    const StoredBound end = bound_from_text(end_text);
-    return UnitRange{begin.value, end.value, end.is_2_128};
-}
-
-std::uint64_t parse_unit_size(const std::string& text) {
-    const U128 v = parse_u128(text);
-    if (v.hi != 0) throw std::runtime_error("damaged unit size in the database: " + text);
-    return v.lo;
-}
-
-UnitState stored_state(const std::string& text) {
-    for (UnitState s : {UnitState::open, UnitState::pending, UnitState::validated, UnitState::set_aside})
-        if (text == unit_state_name(s)) return s;
-    throw std::runtime_error("damaged unit state in the database: " + text);
-}
 
 Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after) {
     SqliteStatement unit = db.prepare("SELECT state FROM units WHERE id = ?");
@@ -80,22 +59,6 @@ namespace {
 
 using namespace sqlite_rows;
 
-// A lease and its unit as a complete sees them; shared by the look before the checks and the
-// look again inside the transaction that records the result.
-struct LeaseRow {
-    bool found = false;
-    std::int64_t worker = 0;
-    std::int64_t unit = 0;
-    UnitRange range;
-    UnitState unit_state = UnitState::open;
-    bool current = false;     // the unit's lease is this one
-    bool other_live = false;  // the unit has a live lease that is not this one
-    double lease_rate = 0;
-    bool answered = false;
-    std::string answered_body;
-    std::string answered_audit;
-};
-
 LeaseRow read_lease(SqliteDb& db, std::int64_t lease, std::int64_t now) {
     LeaseRow row;
     SqliteStatement s = db.prepare(
@@ -117,27 +80,6 @@ LeaseRow read_lease(SqliteDb& db, std::int64_t lease, std::int64_t now) {
     row.answered_body = s.text(8);
     row.answered_audit = s.text(9);
     return row;
-}
-
-// The standing of a lease for a complete, shared by both looks.
-CompletionContext::Kind standing_of(const LeaseRow& row, std::int64_t worker) {
-    using Kind = CompletionContext::Kind;
-    if (!row.found) return Kind::unknown;
-    if (row.worker != worker) return Kind::other_worker;
-    if (row.answered) return Kind::answered;
-    if (row.unit_state == UnitState::validated || row.unit_state == UnitState::set_aside) return Kind::settled;
-    // A late result counts while nobody else holds the unit.
-    if (row.other_live) return Kind::superseded;
-    return Kind::open;
-}
-
-std::string audit_of(const Submission& submission, std::int64_t result, const Reweighed& weighed) {
-    if (!submission.passed) return "rejected: " + submission.reason;
-    if (std::find(weighed.validated.begin(), weighed.validated.end(), result) != weighed.validated.end()) return "accepted";
-    if (std::find(weighed.outvoted.begin(), weighed.outvoted.end(), result) != weighed.outvoted.end())
-        return "rejected: disagrees with the copies of this unit that agree";
-    if (weighed.after == UnitState::set_aside) return "set aside: the copies of this unit disagree";
-    return "pending: waiting for a copy from another worker";
 }
 
 }  // namespace

@@ -14,6 +14,19 @@ inline constexpr int kFrontierWindow = 4;
 inline constexpr std::chrono::milliseconds kDatabaseBusyTimeout{5000};
 // Connections kept open per store; more threads than this open short-lived extra ones.
 inline constexpr std::size_t kDatabasePoolSize = 8;
+// PostgreSQL: connections each server instance keeps. Every transaction is a few short
+// statements, so a handful of connections serve dozens of request threads; the database's own
+// limit (100 by default) then allows a dozen instances.
+inline constexpr std::size_t kPostgresPoolSize = 8;
+// A database that does not accept a connection within this long is treated as down (503),
+// instead of holding a request thread for the operating system's TCP time-out.
+inline constexpr int kPostgresConnectTimeoutSeconds = 5;
+// A statement that runs longer than this is cancelled: no statement of the server needs more
+// than milliseconds, so only a stuck database or a lock held by hand gets here.
+inline constexpr std::chrono::milliseconds kPostgresStatementTimeout{10000};
+// A transaction that deadlocked, lost a serialization race or a unique-key race runs again, at
+// most this many times in all.
+inline constexpr int kTransactionAttempts = 5;
 // The status figures: throughput is measured over this window.
 inline constexpr std::int64_t kThroughputWindowMs = 3'600'000;
 

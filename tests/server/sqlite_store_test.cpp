@@ -66,7 +66,9 @@ TEST(SqliteStore, BackupIsAConsistentCopyWhileWritersRun) {
     ASSERT_EQ(snap.campaigns.size(), 1u);
     // Consistent: every unit in the copy has its lease and a result in the copy.
     for (const UnitView& u : snap.campaigns[0].units) {
-        if (u.state == UnitState::validated) EXPECT_EQ(u.results.size(), 1u) << u.index;
+        if (u.state == UnitState::validated) {
+            EXPECT_EQ(u.results.size(), 1u) << u.index;
+        }
     }
     std::string reason;
     EXPECT_TRUE(restored.healthy(reason)) << reason;

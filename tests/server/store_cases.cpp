@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -382,6 +383,54 @@ TEST_P(StoreCases, ABanEndsTheWorkersLeasesAndInvalidateHandsItsUnitsOutAgain) {
     const ClaimOutcome lc = claim(c);
     store_->submit_result(result(c, lc.lease_id, 1));
     EXPECT_EQ(store_->invalidate_worker(c, store_->status().now_ms + 60'000, 3)->results, 0);
+}
+
+TEST_P(StoreCases, TwoInstancesClaimingAtOnceNeverHandOutOneUnitTwice) {
+    // Two stores on one database are two server instances; each serves requests on several
+    // threads, every thread a worker of its own that claims and completes until the end.
+    constexpr int kUnits = 48;
+    constexpr int kThreadsPerInstance = 3;
+    add_campaign("c", "0", std::to_string(kUnits * 100), 100);
+    auto second = database_->open();
+    Store* instances[] = {store_.get(), second.get()};
+    std::vector<std::string> workers;
+    for (int i = 0; i < 2 * kThreadsPerInstance; ++i) workers.push_back(add_worker("racer-" + std::to_string(i)));
+    std::mutex mutex;
+    std::map<std::string, int> granted;  // unit -> times handed out
+    std::vector<std::string> errors;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2 * kThreadsPerInstance; ++i)
+        threads.emplace_back([&, i] {
+            Store& store = *instances[i % 2];
+            try {
+                for (;;) {
+                    const ClaimOutcome l = store.claim_unit(ClaimRequest{workers[i], 1e6, "proof", 60'000});
+                    if (l.kind == Kind::complete) return;
+                    if (l.kind == Kind::busy) {
+                        // The others hold the last units: ask again a moment later, as a worker
+                        // waits for its Retry-After, rather than keep the writer's lock busy.
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        continue;
+                    }
+                    {
+                        std::lock_guard lock(mutex);
+                        ++granted[text_of(l.range)];
+                    }
+                    const SubmissionOutcome s = store.submit_result(result(workers[i], l.lease_id, 1));
+                    if (s.audit != "accepted") throw std::runtime_error(l.lease_id + " got " + s.audit);
+                }
+            } catch (const std::exception& e) {
+                std::lock_guard lock(mutex);
+                errors.push_back(workers[i] + ": " + e.what());
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(granted.size(), static_cast<std::size_t>(kUnits));
+    for (const auto& [unit, times] : granted) EXPECT_EQ(times, 1) << unit;
+    const StatusFigures s = store_->status();
+    EXPECT_EQ(counted(s, UnitState::validated), kUnits);
+    EXPECT_EQ(s.campaigns.at(0).validated_below, std::to_string(kUnits * 100));
 }
 
 TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {

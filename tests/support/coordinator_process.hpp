@@ -9,18 +9,13 @@
 #include <vector>
 
 #include "tests/support/loopback_server.hpp"
+#include "tests/support/program_run.hpp"
 #include "tests/support/server_child.hpp"
 
 namespace pelorin::test_support {
 
 // The program this build made.
 std::string coordinator_binary();
-
-struct CommandResult {
-    int status = -1;  // exit status, 128 + signal when a signal ended it
-    std::string out;
-    std::string err;
-};
 
 class CoordinatorProcess : public LoopbackServer {
 public:
@@ -31,9 +26,9 @@ public:
 
     // `pelorin-coordinator --state-dir <folder> <args>` to its end.
     CommandResult command(const std::vector<std::string>& args) const;
-    // `serve --listen 127.0.0.1:0` with the folder's certificate and `flags`; returns once it
-    // listens. Throws std::runtime_error with its output when it does not.
-    void serve(const std::vector<std::string>& flags = {});
+    // `serve --listen 127.0.0.1:<port>` (0: any free port) with the folder's certificate and
+    // `flags`; returns once it listens. Throws std::runtime_error with its output when it does not.
+    void serve(const std::vector<std::string>& flags = {}, int port = 0);
     // Sends `sig` and returns the exit status (SIGKILL when it lingers).
     int stop(int sig = 15) { return child_.stop(sig); }
     void signal(int sig) const { child_.signal(sig); }
