@@ -49,6 +49,7 @@ Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, uns
     out.after = verdict.state;
     out.validated = verdict.validated;
     out.outvoted = verdict.outvoted;
+    out.newest_disagrees = verdict.newest_disagrees;
 
     // Results still standing wait until the verdict counts them or refutes them.
     db.prepare("UPDATE results SET status = 'pending' WHERE unit_id = ? AND status = 'validated'").bind(unit_id).run();
@@ -211,7 +212,7 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
     const std::string audit = audit_of(submission, result, weighed);
     db->prepare("UPDATE results SET audit = ? WHERE id = ?").bind(audit, result).run();
     tx.commit();
-    return SubmissionOutcome{Kind::recorded, audit};
+    return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};
 }
 
 std::optional<InvalidateOutcome> SqliteStore::invalidate_worker(const std::string& worker_id,

@@ -20,9 +20,15 @@ struct Reweighed {
     UnitState after = UnitState::open;
     std::vector<std::int64_t> validated;
     std::vector<std::int64_t> outvoted;
+    bool newest_disagrees = false;  // the unit's latest result agrees with none before it
 };
 Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after);
 
 UnitState stored_state(const std::string& text);
+
+// The columns of a worker's figures, "SELECT ... FROM workers w " for a WHERE or ORDER to
+// follow, and the figures of its row.
+std::string worker_columns();
+WorkerFigures worker_figures(SqliteStatement& s);
 
 }  // namespace pelorin::server::sqlite_rows

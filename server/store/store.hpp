@@ -53,6 +53,12 @@ public:
     // banned worker's live leases end at once.
     virtual StatusFigures status() = 0;
     virtual std::vector<WorkerFigures> workers() = 0;
+    // The public page's view of one campaign over its last query.hours hours (1 or more):
+    // starts and units validated per hour, the workers active per hour, the top workers by
+    // starts validated and the latest validated units. Nothing for an unknown campaign.
+    virtual std::optional<CampaignActivity> campaign_activity(const ActivityQuery& query) = 0;
+    // The operator's watch list over every campaign (OperatorFigures).
+    virtual OperatorFigures operator_figures(const OperatorQuery& query) = 0;
     virtual bool set_worker_banned(const std::string& worker_id, bool banned) = 0;
     // Sets aside the worker's results received at or after since_ms (all when absent) and
     // weighs their units again (set_aside_after as for results); the worker counts as faulty

@@ -144,28 +144,35 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
         UnitState state;
         std::int64_t canonical;
         std::vector<std::int64_t> outvoted;
+        bool newest_disagrees;  // the last result is a copy that agrees with none before it
     } cases[] = {
-        {"nothing yet", {}, UnitState::open, 0, {}},
-        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}},
-        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}},
-        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}},
-        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}},
-        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}},
-        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}},
-        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}},
-        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}},
+        {"nothing yet", {}, UnitState::open, 0, {}, false},
+        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}, false},
+        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}, false},
+        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}, false},
+        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}, false},
+        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}, true},
+        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}, false},
+        {"the third agrees with the second", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 6)}, UnitState::validated, 2,
+         {1}, false},
+        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}, true},
+        {"a refused newest result is no mismatch", {r(1, "a", 5, true), r(2, "b", 6, false, S::rejected)},
+         UnitState::pending, 0, {}, false},
+        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}, false},
         {"three refused", {r(1, "a", 5, false, S::rejected), r(2, "a", 5, false, S::rejected),
                            r(3, "b", 5, false, S::rejected)},
-         UnitState::set_aside, 0, {}},
-        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}},
+         UnitState::set_aside, 0, {}, false},
+        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}, false},
     };
     for (const auto& c : cases) {
         const UnitVerdict v = weigh_unit(c.results, 3);
         EXPECT_EQ(v.state, c.state) << c.what << ": " << unit_state_name(v.state);
         EXPECT_EQ(v.canonical, c.canonical) << c.what;
         EXPECT_EQ(v.outvoted, c.outvoted) << c.what;
+        EXPECT_EQ(v.newest_disagrees, c.newest_disagrees) << c.what;
         if (!c.outvoted.empty()) {
-            EXPECT_EQ(v.faulty_workers, std::vector<std::string>{"b"}) << c.what;
+            EXPECT_EQ(v.faulty_workers, std::vector<std::string>{c.outvoted == std::vector<std::int64_t>{1} ? "a" : "b"})
+                << c.what;
         }
     }
 }

@@ -22,6 +22,10 @@ struct CommandResult {
     std::string err;
 };
 
+// Runs argv[0] (a path) with the rest to its end, its output captured through files in
+// `scratch` (which must exist).
+CommandResult run_program(const std::vector<std::string>& argv, const std::filesystem::path& scratch);
+
 class CoordinatorProcess : public LoopbackServer {
 public:
     CoordinatorProcess();
@@ -38,6 +42,9 @@ public:
     int stop(int sig = 15) { return child_.stop(sig); }
     void signal(int sig) const { child_.signal(sig); }
     bool serving() const { return child_.running(); }
+    // The serving process's id, and everything it wrote on standard output.
+    int pid() const { return child_.pid(); }
+    std::string output() const { return child_.output(); }
 
     int port() const override { return port_; }
     const std::filesystem::path& ca_file() const override { return ca_file_; }

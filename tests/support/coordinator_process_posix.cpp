@@ -46,14 +46,13 @@ CoordinatorProcess::~CoordinatorProcess() {
     std::filesystem::remove_all(folder_, ec);
 }
 
-CommandResult CoordinatorProcess::command(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv_text = {coordinator_binary(), "--state-dir", folder_.string()};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
+CommandResult run_program(const std::vector<std::string>& argv_text, const std::filesystem::path& scratch) {
+    std::vector<std::string> args = argv_text;
     std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::filesystem::path out_file = folder_ / "command.out";
-    const std::filesystem::path err_file = folder_ / "command.err";
+    const std::filesystem::path out_file = scratch / "command.out";
+    const std::filesystem::path err_file = scratch / "command.err";
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
@@ -73,6 +72,12 @@ CommandResult CoordinatorProcess::command(const std::vector<std::string>& args) 
     r.out = file_text(out_file);
     r.err = file_text(err_file);
     return r;
+}
+
+CommandResult CoordinatorProcess::command(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {coordinator_binary(), "--state-dir", folder_.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, folder_);
 }
 
 void CoordinatorProcess::serve(const std::vector<std::string>& flags) {
