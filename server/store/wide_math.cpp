@@ -1,5 +1,6 @@
 #include "server/store/wide_math.hpp"
 
+#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 
@@ -109,10 +110,9 @@ StartsByState starts_by_state(const CampaignFigures& c) {
 }
 
 double decimal_to_double(const std::string& digits) {
-    double v = 0;
-    for (char c : digits)
-        if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
-    return v;
+    // strtod rounds once, to the nearest double; summing digit by digit rounds at every
+    // step and is off in the last places from 2^53 on.
+    return std::strtod(digits.c_str(), nullptr);
 }
 
 }  // namespace pelorin::server
