@@ -64,6 +64,8 @@
     return `${numberText(days / 365.25)} years`;
   }
 
+  const plural = (n, noun) => `${n.toLocaleString('en-US')} ${noun}${n === 1 ? '' : 's'}`;
+
   function endText(end) {
     return end === TWO_POW_128 ? `${group(end)} (2^128)` : group(end);
   }
@@ -129,7 +131,26 @@
       interaction: { mode: 'index', intersect: false },
       plugins: { legend: { display: false } },
       scales: {
-        x: { grid: { display: false }, ticks: { maxRotation: 0, autoSkip: true, maxTicksLimit: 7 } },
+        // One label a day, at midnight UTC (every 6 hours over a day or less): a week of
+        // hours leaves no room for more. Tooltips name the hour.
+        x: {
+          grid: { display: false },
+          ticks: {
+            maxRotation: 0,
+            autoSkip: false,
+            callback(value, index) {
+              const start = this.chart.data.starts && this.chart.data.starts[index];
+              if (!start) return null;
+              const d = new Date(start);
+              const every = this.chart.data.starts.length > 24 ? 24 : 6;
+              if (d.getUTCHours() % every !== 0) return null;
+              // A narrow chart labels every other day.
+              if (every === 24 && this.chart.width < 520 && Math.floor(d.getTime() / 86400000) % 2 !== 0) return null;
+              return every === 24 ? d.toLocaleDateString('en-GB', { day: 'numeric', month: 'short', timeZone: 'UTC' })
+                : `${String(d.getUTCHours()).padStart(2, '0')}:00`;
+            },
+          },
+        },
         y: { beginAtZero: true, ticks: { precision: 0 } },
       },
     };
@@ -143,7 +164,7 @@
           legend: { display: false },
           tooltip: { callbacks: { label: (ctx) => `${group(ctx.dataset.exact[ctx.dataIndex])} starts validated` } },
         },
-        scales: { ...common.scales, y: { beginAtZero: true, ticks: { callback: (v) => compact.format(v) } } },
+        scales: { ...common.scales, y: { beginAtZero: true, ticks: { precision: 0, callback: (v) => compact.format(v) } } },
       },
     });
     const workers = new Chart($(root, '.workers-chart'), {
@@ -247,11 +268,13 @@
     if (charts) {
       const t = charts.throughput.data;
       t.labels = labels;
+      t.starts = a.hours.map((h) => h.start);
       t.datasets[0].data = a.hours.map((h) => Number(h.starts_validated));
       t.datasets[0].exact = a.hours.map((h) => h.starts_validated);
       charts.throughput.update('none');
       const w = charts.workers.data;
       w.labels = labels;
+      w.starts = t.starts;
       w.datasets[0].data = a.hours.map((h) => h.active_workers);
       charts.workers.update('none');
     }
@@ -271,8 +294,9 @@
     const ul = document.createElement('ul');
     for (const r of results) {
       const li = document.createElement('li');
-      const because = r.reason || r.audit;
-      li.textContent = `${r.worker_id}, ${r.standing}${because ? `: ${because}` : ''} (${utcSeconds(r.received_at)})`;
+      // A refused result says why; the others say what their reply said ("pending: ...").
+      const said = r.reason ? `${r.standing}: ${r.reason}` : r.audit || r.standing;
+      li.textContent = `${r.worker_id}, ${said} (${utcSeconds(r.received_at)})`;
       ul.append(li);
     }
     return ul;
@@ -287,7 +311,8 @@
       String(leases.expired), String(leases.completed + leases.expired));
     op('leases-ended').textContent =
       `${leases.completed} with a result, ${leases.expired} ran out (last ${leases.window_hours} h)`;
-    op('results-pending').textContent = `${o.backlog.results_pending} results, ${o.backlog.units_pending} units`;
+    op('results-pending').textContent =
+      `${plural(o.backlog.results_pending, 'result')} on ${plural(o.backlog.units_pending, 'unit')}`;
     op('oldest-pending').textContent = o.backlog.oldest_pending_at ? utcSeconds(o.backlog.oldest_pending_at) : 'none waiting';
     op('set-aside-total').textContent = `(${o.set_aside.total})`;
     op('mismatches-total').textContent = `(${o.mismatches.total})`;

@@ -11,6 +11,7 @@ desktop and phone width. Prints every failure with what was expected and shown; 
 any failure, 2 when the browser cannot be started.
 """
 import argparse
+import base64
 import json
 import os
 import re
@@ -184,14 +185,17 @@ def check_console_and_origin(driver, origin, when):
 
 
 def screenshot(driver, size, path):
-    """The whole page at this width; returns the page's own width there."""
+    """The whole page at this width, below the window's height too; returns the page's own
+    width there."""
     driver.set_window_size(*size)
     time.sleep(0.3)  # the charts follow their boxes on resize
     width = driver.execute_script("return document.documentElement.scrollWidth")
     height = driver.execute_script("return document.documentElement.scrollHeight")
-    driver.set_window_size(size[0], max(size[1], height))
-    time.sleep(0.3)
-    driver.save_screenshot(path)
+    shot = driver.execute_cdp_cmd("Page.captureScreenshot", {
+        "format": "png", "captureBeyondViewport": True,
+        "clip": {"x": 0, "y": 0, "width": size[0], "height": height, "scale": 1}})
+    with open(path, "wb") as f:
+        f.write(base64.b64decode(shot["data"]))
     driver.set_window_size(*DESKTOP)
     return width
 
