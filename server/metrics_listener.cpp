@@ -23,6 +23,12 @@ MetricsListener::MetricsListener(std::function<std::string()> text, const Server
     server_->set_read_timeout(policy.read_timeout_seconds, 0);
     server_->set_write_timeout(policy.read_timeout_seconds, 0);
     server_->new_task_queue = [] { return new httplib::ThreadPool(kMetricsThreads); };
+    // Each request is timed from its routing to its log line, on the thread that serves it.
+    static thread_local std::chrono::steady_clock::time_point started;
+    server_->set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        started = std::chrono::steady_clock::now();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     server_->Get("/metrics", [text = std::move(text)](const httplib::Request&, httplib::Response& res) {
         res.set_content(text(), kMetricsContentType);
     });
@@ -40,6 +46,7 @@ MetricsListener::MetricsListener(std::function<std::string()> text, const Server
         record.method = req.method;
         record.path = req.path;
         record.status = res.status;
+        record.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         observer(record);
     });
 }

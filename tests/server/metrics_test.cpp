@@ -113,6 +113,7 @@ TEST(Metrics, TheExpositionParsesAndItsCountersMoveWithRequests) {
     for (const auto& [sample, moved] : counters)
         EXPECT_EQ(after[sample] - before[sample], moved) << sample << ": " << before[sample] << " then " << after[sample];
     EXPECT_TRUE(after.has(R"(results_total{verdict="set_aside"})")) << "every verdict is written from the start";
+    EXPECT_GT(after[R"(http_request_duration_seconds_sum{endpoint="/metrics"})"], 0) << "the metrics port times its requests";
 
     // The histogram's buckets add up: never fewer below a higher bound, all of them at +Inf.
     double below = 0;
