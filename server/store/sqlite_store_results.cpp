@@ -56,9 +56,7 @@ Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, uns
     for (std::int64_t id : verdict.validated)
         db.prepare("UPDATE results SET status = 'validated' WHERE id = ?").bind(id).run();
     for (std::int64_t id : verdict.outvoted)
-        db.prepare("UPDATE results SET status = 'rejected', reason = 'disagrees with the copies that agree' WHERE id = ?")
-            .bind(id)
-            .run();
+        db.prepare("UPDATE results SET status = 'rejected', reason = ? WHERE id = ?").bind(kOutvotedReason, id).run();
     for (const std::string& worker : verdict.faulty_workers)
         db.prepare("UPDATE workers SET last_fault_ms = ? WHERE id = ?").bind(now, *worker_number(worker)).run();
 
