@@ -22,6 +22,12 @@ windows_packages=(
   g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine
   xvfb xauth imagemagick
 )
+# The campaign server's public page: Debian's Chart.js, embedded in the program; headless
+# Chromium with its WebDriver and Selenium to test the page, and the Prometheus client's
+# parser to read /metrics. Without their recommended extras (fonts, desktop integration).
+page_packages=(
+  libjs-chart.js chromium chromium-driver python3-selenium python3-prometheus-client
+)
 
 missing_of() {
   local p
@@ -30,16 +36,16 @@ missing_of() {
   done
 }
 mapfile -t missing < <(missing_of "${packages[@]}")
-mapfile -t missing_windows < <(missing_of "${windows_packages[@]}")
-if ((${#missing[@]} + ${#missing_windows[@]})); then
-  echo "Installing: ${missing[*]} ${missing_windows[*]}"
+mapfile -t missing_bare < <(missing_of "${windows_packages[@]}" "${page_packages[@]}")
+if ((${#missing[@]} + ${#missing_bare[@]})); then
+  echo "Installing: ${missing[*]} ${missing_bare[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
   fi
-  if ((${#missing_windows[@]})); then
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing_windows[@]}"
+  if ((${#missing_bare[@]})); then
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing_bare[@]}"
   fi
 fi

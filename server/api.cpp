@@ -5,14 +5,11 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "server/limits.hpp"
 #include "sha256/sha256.hpp"
 
 namespace pelorin::server {
 namespace {
-
-// Who may call a route: anyone, anyone within the per-address registration limit, or a
-// registered worker within its limit (completions are never limited: they end work done).
-enum class Access { open, registration, worker, worker_unlimited };
 
 // Whether `path` matches `pattern`, where one '*' stands for a path segment (possibly empty);
 // the segment is returned in `segment`.
@@ -32,17 +29,58 @@ bool path_matches(std::string_view pattern, std::string_view path, std::string& 
 
 }  // namespace
 
-ApiReply error_reply(int status, const std::string& message) {
-    return ApiReply{status, nlohmann::json{{"error", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                    std::nullopt, {}};
+struct Api::Route {
+    // Who may call it: anyone, anyone within the per-address registration limit, or a
+    // registered worker within its limit (completions are never limited: they end work done).
+    enum class Access { open, registration, worker, worker_unlimited };
+    std::string_view method;
+    std::string_view pattern;
+    Access access;
+    ApiReply (Api::*handler)(const Call&);
+};
+
+// Every path the server answers, matched here and nowhere else.
+const Api::Route* Api::find_route(std::string_view path, std::string& segment) {
+    using Access = Route::Access;
+    static const Route kRoutes[] = {
+        {"GET", "/healthz", Access::open, &Api::healthz},
+        {"GET", "/api/v1/register/challenge", Access::registration, &Api::challenge},
+        {"POST", "/api/v1/workers/register", Access::registration, &Api::register_worker},
+        {"POST", "/api/v1/benchmarks", Access::worker, &Api::benchmark},
+        {"POST", "/api/v1/leases/acquire", Access::worker, &Api::acquire},
+        {"PUT", "/api/v1/leases/*/heartbeat", Access::worker, &Api::heartbeat},
+        {"POST", "/api/v1/leases/*/complete", Access::worker_unlimited, &Api::complete},
+        {"GET", "/", Access::open, &Api::page},
+        {"GET", "/assets/*", Access::open, &Api::page},
+        {"GET", "/api/v1/stats/summary", Access::open, &Api::stats_summary},
+        {"GET", "/api/v1/stats/campaign", Access::open, &Api::stats_campaign},
+        {"GET", "/api/v1/stats/operator", Access::open, &Api::stats_operator},
+        {"GET", "/metrics", Access::open, &Api::metrics_text},
+    };
+    for (const Route& r : kRoutes)
+        if (path_matches(r.pattern, path, segment)) return &r;
+    return nullptr;
 }
 
-Api::Api(Store& store, const ServerPolicy& policy)
+std::string route_label(const std::string& path) {
+    std::string segment;
+    const Api::Route* r = Api::find_route(path, segment);
+    return r != nullptr ? std::string(r->pattern) : "other";
+}
+
+ApiReply error_reply(int status, const std::string& message) {
+    return ApiReply{status, nlohmann::json{{"error", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+}
+
+Api::Api(Store& store, const ServerPolicy& policy, Metrics& metrics, bool metrics_route)
     : store_(store),
       policy_(policy),
+      metrics_(metrics),
+      metrics_route_(metrics_route),
       register_limit_(policy.register_per_minute),
       worker_limit_(policy.worker_per_minute),
-      recompute_budget_(policy.trust.recompute_budget_cores) {}
+      recompute_budget_(policy.trust.recompute_budget_cores),
+      stats_cache_(kStatsCacheLifetime, kStatsCacheEntries) {}
 
 ApiReply Api::handle(const ApiRequest& request) {
     try {
@@ -57,29 +95,9 @@ ApiReply Api::handle(const ApiRequest& request) {
 }
 
 ApiReply Api::route(const ApiRequest& request) {
-    using Handler = ApiReply (Api::*)(const Call&);
-    struct Route {
-        std::string_view method;
-        std::string_view pattern;
-        Access access;
-        Handler handler;
-    };
-    static const Route kRoutes[] = {
-        {"GET", "/healthz", Access::open, &Api::healthz},
-        {"GET", "/api/v1/register/challenge", Access::registration, &Api::challenge},
-        {"POST", "/api/v1/workers/register", Access::registration, &Api::register_worker},
-        {"POST", "/api/v1/benchmarks", Access::worker, &Api::benchmark},
-        {"POST", "/api/v1/leases/acquire", Access::worker, &Api::acquire},
-        {"PUT", "/api/v1/leases/*/heartbeat", Access::worker, &Api::heartbeat},
-        {"POST", "/api/v1/leases/*/complete", Access::worker_unlimited, &Api::complete},
-    };
-    const Route* found = nullptr;
     std::string segment;
-    for (const Route& r : kRoutes)
-        if (path_matches(r.pattern, request.path, segment)) {
-            found = &r;
-            break;
-        }
+    using Access = Route::Access;
+    const Route* found = find_route(request.path, segment);
     const bool api_path = request.path.rfind("/api/v1/", 0) == 0;
     if (found == nullptr && !api_path) return error_reply(404, "no such endpoint");
     const Access access = found != nullptr ? found->access : Access::worker;
@@ -87,6 +105,7 @@ ApiReply Api::route(const ApiRequest& request) {
     Call call{request, WorkerAuth{}, segment};
     if (access == Access::registration) {
         if (const int wait = register_limit_.take(request.address); wait > 0) {
+            metrics_.count_rate_limited("registration");
             ApiReply reply = error_reply(429, "too many registration requests from this address; try again in " +
                                                   std::to_string(wait) + " s");
             reply.retry_after = wait;
@@ -109,6 +128,7 @@ ApiReply Api::route(const ApiRequest& request) {
             refused = error_reply(403, "this worker is banned");
         } else if (access == Access::worker) {
             if (const int wait = worker_limit_.take(worker->worker_id); wait > 0) {
+                metrics_.count_rate_limited("worker");
                 refused = error_reply(429, "too many requests from this worker; try again in " + std::to_string(wait) + " s");
                 refused.retry_after = wait;
             }
@@ -120,7 +140,9 @@ ApiReply Api::route(const ApiRequest& request) {
     }
     ApiReply reply;
     if (found == nullptr) reply = error_reply(404, "no such endpoint");
-    else if (request.method != found->method) reply = error_reply(405, "use " + std::string(found->method));
+    // HEAD is GET without the body, which the listener leaves out.
+    else if (request.method != found->method && !(request.method == "HEAD" && found->method == "GET"))
+        reply = error_reply(405, "use " + std::string(found->method));
     else reply = (this->*(found->handler))(call);
     if (reply.worker_id.empty()) reply.worker_id = call.worker.worker_id;
     return reply;
@@ -133,7 +155,7 @@ ApiReply Api::healthz(const Call&) {
         reply.retry_after = 30;
         return reply;
     }
-    return ApiReply{200, R"({"status":"ok"})", std::nullopt, {}};
+    return ApiReply{200, R"({"status":"ok"})"};
 }
 
 }  // namespace pelorin::server

@@ -1,14 +1,20 @@
 #pragma once
-// The worker API without the network: registration, benchmarks, leases and results, routed
-// in one place, on top of the store. Bad requests get their status and {"error":...} and
-// change nothing.
+// The server's HTTP side without the network: the worker API (registration, benchmarks,
+// leases and results), the public page with its stats endpoints, and the metrics, routed in
+// one place on top of the store. Bad requests get their status and {"error":...} and change
+// nothing.
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "server/metrics.hpp"
+#include "server/query_params.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/recompute_budget.hpp"
 #include "server/server_policy.hpp"
+#include "server/stats_cache.hpp"
 #include "server/store/store.hpp"
 
 namespace pelorin::server {
@@ -19,21 +25,32 @@ struct ApiRequest {
     std::string address;                     // the client's, for per-address limits
     std::vector<std::string> authorization;  // every Authorization header value
     std::string body;
+    QueryParams query;          // decoded, in the order given
+    std::string if_none_match;  // the If-None-Match header, for the page's files
 };
 
 struct ApiReply {
+    ApiReply() = default;
+    ApiReply(int status_code, std::string text) : status(status_code), body(std::move(text)) {}
+
     int status = 200;
-    std::string body;  // JSON text
+    std::string body;  // JSON text, unless content_type says otherwise
     std::optional<int> retry_after;  // seconds, for 429 and 503
     std::string worker_id;           // the authenticated worker, for the journal
+    std::string content_type = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers;  // further headers
 };
 
 class Api {
 public:
-    Api(Store& store, const ServerPolicy& policy);
+    // The metrics are counted into `metrics`; /metrics is answered here unless
+    // metrics_route is false (they are served on a port of their own).
+    Api(Store& store, const ServerPolicy& policy, Metrics& metrics, bool metrics_route = true);
 
     // Never throws for anything a client sends; a failing database is a 503.
     ApiReply handle(const ApiRequest& request);
+    // The metrics in the exposition format, with the store's gauges when it answers.
+    std::string metrics_exposition();
 
     struct Call {
         const ApiRequest& request;
@@ -42,6 +59,11 @@ public:
     };
 
 private:
+    struct Route;
+    // The route that takes `path` (its * segment in `segment`), or nothing.
+    static const Route* find_route(std::string_view path, std::string& segment);
+    friend std::string route_label(const std::string& path);
+
     ApiReply route(const ApiRequest& request);
     ApiReply healthz(const Call& call);
     ApiReply challenge(const Call& call);
@@ -50,15 +72,27 @@ private:
     ApiReply acquire(const Call& call);
     ApiReply heartbeat(const Call& call);
     ApiReply complete(const Call& call);
+    ApiReply page(const Call& call);
+    ApiReply stats_summary(const Call& call);
+    ApiReply stats_campaign(const Call& call);
+    ApiReply stats_operator(const Call& call);
+    ApiReply metrics_text(const Call& call);
 
     Store& store_;
     ServerPolicy policy_;
+    Metrics& metrics_;
+    bool metrics_route_;
     RateLimiter register_limit_;
     RateLimiter worker_limit_;
     RecomputeBudget recompute_budget_;
+    StatsCache stats_cache_;
 };
 
 // {"error":"<message>"} with the status.
 ApiReply error_reply(int status, const std::string& message);
+
+// The route a request path belongs to, as the metrics name it: the route's pattern
+// ("/api/v1/leases/*/complete"), or "other" for a path no route takes.
+std::string route_label(const std::string& path);
 
 }  // namespace pelorin::server

@@ -5,9 +5,11 @@
 namespace pelorin::server {
 
 ApiRequest api_request_of(const httplib::Request& req) {
-    ApiRequest api{req.method, req.path, req.remote_addr, {}, req.body};
+    ApiRequest api{req.method, req.path, req.remote_addr, {}, req.body, {}, req.get_header_value("If-None-Match")};
     const auto [first, last] = req.headers.equal_range("Authorization");
     for (auto it = first; it != last; ++it) api.authorization.push_back(it->second);
+    // The library keeps parameters sorted by name; a name given twice stays twice.
+    for (const auto& [name, value] : req.params) api.query.emplace_back(name, value);
     return api;
 }
 
@@ -15,11 +17,13 @@ void write_api_head(httplib::Response& res, const ApiReply& reply) {
     res.status = reply.status;
     if (reply.status == 401) res.set_header("WWW-Authenticate", "Bearer");
     if (reply.retry_after) res.set_header("Retry-After", std::to_string(*reply.retry_after));
+    for (const auto& [name, value] : reply.headers) res.set_header(name, value);
 }
 
 void write_api_reply(httplib::Response& res, const ApiReply& reply) {
     write_api_head(res, reply);
-    res.set_content(reply.body, "application/json");
+    // A 304 has no body, and the library must not give it a Content-Length of zero.
+    if (reply.status != 304) res.set_content(reply.body, reply.content_type);
 }
 
 HttpsListener::Handler api_handler(Api& api) {

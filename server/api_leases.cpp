@@ -18,7 +18,7 @@ namespace {
 using ojson = nlohmann::ordered_json;
 
 ApiReply json_reply(const ojson& body) {
-    return ApiReply{200, body.dump(-1, ' ', false, ojson::error_handler_t::replace), std::nullopt, {}};
+    return ApiReply{200, body.dump(-1, ' ', false, ojson::error_handler_t::replace)};
 }
 
 // The unsigned decimal text of a 64-bit offset, or nothing.
@@ -149,6 +149,10 @@ ApiReply Api::complete(const Call& call) {
         submission.needs_confirmation = needs_confirmation(policy_.trust, context, starts, random_fraction());
 
     const SubmissionOutcome outcome = store_.submit_result(submission);
+    if (outcome.kind == SubmissionOutcome::Kind::recorded) {
+        metrics_.count_result(verdict_of_audit(outcome.audit));
+        if (outcome.copies_disagree) metrics_.count_mismatch();
+    }
     switch (outcome.kind) {
         case SubmissionOutcome::Kind::recorded:
         case SubmissionOutcome::Kind::answered: return verdict_reply(lease_id, outcome.audit);

@@ -12,7 +12,7 @@ namespace pelorin::server {
 namespace {
 
 ApiReply json_reply(const nlohmann::json& body) {
-    return ApiReply{200, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), std::nullopt, {}};
+    return ApiReply{200, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
 }
 
 }  // namespace
@@ -54,6 +54,7 @@ ApiReply Api::register_worker(const Call& call) {
     r.token_hash = sha256_hex(token);
     const auto worker = store_.register_worker(r);
     if (!worker) return error_reply(403, "unknown, used or expired challenge");
+    metrics_.count_registration();
     ApiReply reply = json_reply({{"worker_id", *worker}, {"token", token}});
     reply.worker_id = *worker;
     return reply;

@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     ServeOptions serve_options;
     serve_options.policy = production_policy();
     std::string listen;
-    CLI::App* serve_cmd = app.add_subcommand("serve", "Serve the worker API over TLS until SIGTERM; SIGHUP reloads the "
-                                                      "certificate and key");
+    CLI::App* serve_cmd = app.add_subcommand("serve", "Serve the worker API, the public page and the metrics over TLS "
+                                                      "until SIGTERM; SIGHUP reloads the certificate and key");
     serve_cmd->add_option("--listen", listen, "Address and port, for example 0.0.0.0:443 or [::]:443")
         ->type_name("ADDR:PORT")
         ->required();
@@ -49,6 +49,11 @@ int main(int argc, char** argv) {
     serve_cmd->add_option("--tls-key", serve_options.key, "PEM file: the certificate's private key")
         ->type_name("FILE")
         ->required();
+    std::string metrics_listen;
+    serve_cmd->add_option("--metrics-listen", metrics_listen,
+                          "Serve /metrics over plain HTTP here instead of on the main port, for a monitoring system on "
+                          "the same host (for example 127.0.0.1:9464)")
+        ->type_name("ADDR:PORT");
     add_policy_flags(*serve_cmd, serve_options.policy);
 
     CLI::App* campaign_cmd = app.add_subcommand("campaign", "Add, pause or resume a campaign");
@@ -106,7 +111,10 @@ int main(int argc, char** argv) {
     // Errors carry the system's own message, caught here once; bad input is status 2.
     return run_reporting_errors([&] {
         const DatabaseUrl url = database.empty() ? default_database_url(state_dir) : parse_database_url(database);
-        if (serve_cmd->parsed()) serve_options.listen = parse_listen_address(listen);
+        if (serve_cmd->parsed()) {
+            serve_options.listen = parse_listen_address(listen);
+            if (!metrics_listen.empty()) serve_options.metrics_listen = parse_listen_address(metrics_listen);
+        }
         const auto store = open_store(url);
         if (serve_cmd->parsed()) return serve(*store, serve_options);
         if (add_cmd->parsed()) campaign_add(*store, campaign, std::cout);

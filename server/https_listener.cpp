@@ -54,9 +54,9 @@ ListenAddress parse_listen_address(const std::string& text) {
     return ListenAddress{host, std::stoi(port)};
 }
 
-std::string listen_url(const std::string& host, int port) {
+std::string listen_url(const std::string& host, int port, const char* scheme) {
     const bool v6 = host.find(':') != std::string::npos;
-    return "https://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return std::string(scheme) + "://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 HttpsListener::HttpsListener(CertificateStore& certificates, const ServerPolicy& limits, Handler handler,

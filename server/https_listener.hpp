@@ -30,8 +30,8 @@ struct ListenAddress {
 // "HOST:PORT" or "[IPv6]:PORT". Throws std::invalid_argument "listen on ADDR:PORT, for
 // example 0.0.0.0:443 or [::]:443: <text>".
 ListenAddress parse_listen_address(const std::string& text);
-// https://HOST:PORT, with brackets around an IPv6 address.
-std::string listen_url(const std::string& host, int port);
+// https://HOST:PORT (or another scheme), with brackets around an IPv6 address.
+std::string listen_url(const std::string& host, int port, const char* scheme = "https");
 
 class HttpsListener {
 public:

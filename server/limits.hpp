@@ -36,4 +36,18 @@ inline constexpr std::chrono::milliseconds kStopPollInterval{10};
 // The deadline thread looks for connections past their deadline this often.
 inline constexpr std::chrono::milliseconds kDeadlineSweep{200};
 
+// The public page refreshes every 30 s; within this time every visitor's refresh shares one
+// set of database reads, and the figures are still fresh to the eye.
+inline constexpr std::chrono::seconds kStatsCacheLifetime{5};
+// Stats replies kept at once (each campaign's and each set of query parameters is one); a
+// visitor varying the parameters only pushes out the oldest.
+inline constexpr std::size_t kStatsCacheEntries = 256;
+// The stats endpoints' query parameters: a week of hours (the page's charts), lists of up to
+// 100 workers or units for the public and 500 for the operator, a campaign name as long as a
+// worker's texts.
+inline constexpr int kStatsMaxHours = 168;
+inline constexpr int kStatsMaxListed = 100;
+inline constexpr int kOperatorMaxListed = 500;
+inline constexpr std::size_t kMaxQueryTextBytes = 256;
+
 }  // namespace pelorin::server

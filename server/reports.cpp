@@ -14,9 +14,6 @@
 namespace pelorin::server {
 namespace {
 
-using ojson = nlohmann::ordered_json;
-
-std::string dump(const ojson& doc) { return doc.dump(-1, ' ', false, ojson::error_handler_t::replace); }
 
 std::string begin_text(const UnitRange& r) { return u128_to_decimal(r.begin); }
 std::string end_text(const UnitRange& r) { return end_to_decimal(r.end, r.end_is_2_128); }
@@ -26,12 +23,14 @@ double throughput(const CampaignFigures& c) {
     return decimal_to_double(c.starts_validated_last_hour) * 1000.0 / static_cast<double>(kThroughputWindowMs);
 }
 
-// Seconds until every start is validated at the last hour's pace; negative when unknown.
+// Seconds until every start is validated at the last hour's pace; 0 once every start is
+// (however long ago that was), negative when unknown.
 double seconds_left(const CampaignFigures& c) {
+    const std::string left = decimal_difference(range_starts(c.range), c.starts_validated);
+    if (left == "0") return 0;
     const double rate = throughput(c);
     if (!(rate > 0)) return -1;
-    const double range = decimal_to_double(end_text(c.range)) - decimal_to_double(begin_text(c.range));
-    return std::max(0.0, range - decimal_to_double(c.starts_validated)) / rate;
+    return decimal_to_double(left) / rate;
 }
 
 std::string duration_text(double seconds) {
@@ -85,6 +84,8 @@ std::string worker_line(const WorkerFigures& w) {
 
 }  // namespace
 
+std::string json_text(const ojson& doc) { return doc.dump(-1, ' ', false, ojson::error_handler_t::replace); }
+
 std::string status_text(const StatusFigures& status) {
     std::ostringstream out;
     out << "Status at " << utc_text(status.now_ms) << "\n";
@@ -105,31 +106,33 @@ std::string status_text(const StatusFigures& status) {
     return out.str();
 }
 
+ojson campaign_json(const CampaignFigures& c) {
+    const double left = seconds_left(c);
+    return {{"name", c.name},
+            {"begin", begin_text(c.range)},
+            {"end", end_text(c.range)},
+            {"unit_size", std::to_string(c.unit_size)},
+            {"paused", c.paused},
+            {"units",
+             {{"open", c.units.open},
+              {"leased", c.units.leased},
+              {"pending", c.units.pending},
+              {"validated", c.units.validated},
+              {"set_aside", c.units.set_aside}}},
+            {"units_total", c.units_total},
+            {"starts_validated", c.starts_validated},
+            {"validated_below", c.validated_below},
+            {"units_validated_last_hour", c.units_validated_last_hour},
+            {"starts_per_second", throughput(c)},
+            {"seconds_left", left < 0 ? ojson(nullptr) : ojson(left)}};
+}
+
 std::string status_json(const StatusFigures& status) {
     ojson campaigns = ojson::array();
-    for (const CampaignFigures& c : status.campaigns) {
-        const double left = seconds_left(c);
-        campaigns.push_back({{"name", c.name},
-                             {"begin", begin_text(c.range)},
-                             {"end", end_text(c.range)},
-                             {"unit_size", std::to_string(c.unit_size)},
-                             {"paused", c.paused},
-                             {"units",
-                              {{"open", c.units.open},
-                               {"leased", c.units.leased},
-                               {"pending", c.units.pending},
-                               {"validated", c.units.validated},
-                               {"set_aside", c.units.set_aside}}},
-                             {"units_total", c.units_total},
-                             {"starts_validated", c.starts_validated},
-                             {"validated_below", c.validated_below},
-                             {"units_validated_last_hour", c.units_validated_last_hour},
-                             {"starts_per_second", throughput(c)},
-                             {"seconds_left", left < 0 ? ojson(nullptr) : ojson(left)}});
-    }
+    for (const CampaignFigures& c : status.campaigns) campaigns.push_back(campaign_json(c));
     ojson workers = ojson::array();
     for (const WorkerFigures& w : status.active_workers) workers.push_back(worker_object(w));
-    return dump({{"time", utc_text(status.now_ms)}, {"campaigns", campaigns}, {"active_workers", workers}}) + "\n";
+    return json_text({{"time", utc_text(status.now_ms)}, {"campaigns", campaigns}, {"active_workers", workers}}) + "\n";
 }
 
 std::string workers_text(const std::vector<WorkerFigures>& workers) {
@@ -142,7 +145,7 @@ std::string workers_text(const std::vector<WorkerFigures>& workers) {
 std::string workers_json(const std::vector<WorkerFigures>& workers) {
     ojson all = ojson::array();
     for (const WorkerFigures& w : workers) all.push_back(worker_object(w));
-    return dump({{"workers", all}}) + "\n";
+    return json_text({{"workers", all}}) + "\n";
 }
 
 std::string export_line(const ExportRow& row, bool json) {
@@ -150,7 +153,7 @@ std::string export_line(const ExportRow& row, bool json) {
         return row.campaign + " " + begin_text(row.range) + " " + end_text(row.range) + " " + row.worker_id + " " +
                utc_text(row.validated_ms) + " " + row.record + "\n";
     // The record goes in as the worker sent it.
-    const std::string head = dump({{"campaign", row.campaign},
+    const std::string head = json_text({{"campaign", row.campaign},
                                    {"begin", begin_text(row.range)},
                                    {"end", end_text(row.range)},
                                    {"worker_id", row.worker_id},

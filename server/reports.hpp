@@ -1,6 +1,8 @@
 #pragma once
 // What the operator's commands print: the status of the campaigns, the workers and the export
 // of validated units, as text for a person and as JSON for scripts.
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,11 @@ std::string status_text(const StatusFigures& status);
 // "validated_below","starts_per_second","seconds_left"}],"active_workers":[...]}; wide
 // numbers are decimal strings.
 std::string status_json(const StatusFigures& status);
+// One campaign's object of that JSON.
+using ojson = nlohmann::ordered_json;
+ojson campaign_json(const CampaignFigures& campaign);
+// Compact JSON text; bytes that are not UTF-8 are replaced.
+std::string json_text(const ojson& doc);
 
 std::string workers_text(const std::vector<WorkerFigures>& workers);
 std::string workers_json(const std::vector<WorkerFigures>& workers);

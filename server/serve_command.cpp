@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 #include "server/api.hpp"
 #include "server/api_http.hpp"
 #include "server/certificate_store.hpp"
+#include "server/metered_store.hpp"
+#include "server/metrics_listener.hpp"
 #include "server/request_journal.hpp"
 #include "server/signal_thread.hpp"
 #include "server/utc_time.hpp"
@@ -25,15 +28,33 @@ std::string now_text() {
 
 int serve(Store& store, const ServeOptions& options) {
     CertificateStore certificates(options.certificate, options.key);
-    Api api(store, options.policy);
+    Metrics metrics;
+    MeteredStore metered(store, metrics);
+    Api api(metered, options.policy, metrics, !options.metrics_listen);
     RequestJournal journal(std::cerr);
-    // Before the listener's threads start; destroyed after the listener it stops.
+    // Before the listeners' threads start; destroyed after the listeners it stops.
     SignalThread signals;
-    HttpsListener listener(certificates, options.policy, api_handler(api),
-                           [&journal](const RequestRecord& r) { journal.write(r); });
+    const auto count = [&metrics](const RequestRecord& r) {
+        metrics.count_request(route_label(r.path), r.status, r.milliseconds / 1000);
+    };
+    std::optional<MetricsListener> metrics_listener;
+    if (options.metrics_listen) {
+        metrics_listener.emplace([&api] { return api.metrics_exposition(); }, options.policy, count);
+        const int port = metrics_listener->bind(*options.metrics_listen);
+        std::cout << "Metrics on " << listen_url(options.metrics_listen->host, port, "http") << "/metrics" << std::endl;
+    }
+    HttpsListener listener(certificates, options.policy, api_handler(api), [&journal, &count](const RequestRecord& r) {
+        journal.write(r);
+        count(r);
+    });
     const int port = listener.bind(options.listen);
+    if (metrics_listener) metrics_listener->start();
     std::cout << "Listening on " << listen_url(options.listen.host, port) << std::endl;
-    signals.start([&listener] { listener.stop(); },
+    signals.start(
+        [&listener, &metrics_listener] {
+            if (metrics_listener) metrics_listener->stop();
+            listener.stop();
+        },
                   [&certificates, &options] {
                       // A renewed certificate takes effect with the next handshake; a broken one
                       // leaves the one in use in place.

@@ -38,6 +38,7 @@ struct Reweighed {
     UnitState after = UnitState::open;
     std::vector<std::int64_t> validated;
     std::vector<std::int64_t> outvoted;
+    bool newest_disagrees = false;  // the unit's latest result agrees with none before it
 };
 
 // The reply's audit text for the result `result` of `submission`, given how its unit was

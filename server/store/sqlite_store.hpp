@@ -36,6 +36,8 @@ public:
 
     StatusFigures status() override;
     std::vector<WorkerFigures> workers() override;
+    std::optional<CampaignActivity> campaign_activity(const ActivityQuery& query) override;
+    OperatorFigures operator_figures(const OperatorQuery& query) override;
     bool set_worker_banned(const std::string& worker_id, bool banned) override;
     std::optional<InvalidateOutcome> invalidate_worker(const std::string& worker_id, std::optional<std::int64_t> since_ms,
                                                        unsigned set_aside_after) override;

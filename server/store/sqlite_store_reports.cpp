@@ -41,10 +41,13 @@ CampaignFigures campaign_figures(SqliteDb& db, SqliteStatement& c, std::int64_t 
 
     // Every unit but the campaign's last has the full size.
     SqliteStatement last = db.prepare(
-        "SELECT range_begin, range_end FROM units WHERE campaign_id = ? AND range_end = ? AND state = 'validated'");
-    std::uint64_t last_size = 0;
-    if (last.bind(id, c.text(3)).step()) last_size = unit_size(range_of(last.text(0), last.text(1)));
-    f.starts_validated = starts_in_units(f.units.validated, f.unit_size, last_size);
+        "SELECT CASE WHEN lease_expires_ms > ? THEN 'leased' ELSE state END FROM units WHERE campaign_id = ? "
+        "AND range_end = ?");
+    if (last.bind(now, id, c.text(3)).step()) {
+        const std::string shown = last.text(0);
+        f.last_unit_state = shown == "leased" ? UnitState::leased : stored_state(shown);
+    }
+    f.starts_validated = starts_by_state(f).validated;
 
     // The lowest start not in a validated unit: an unsettled unit's, else the frontier.
     SqliteStatement low = db.prepare("SELECT MIN(range_begin) FROM units WHERE campaign_id = ? AND state <> 'validated'");
@@ -55,12 +58,18 @@ CampaignFigures campaign_figures(SqliteDb& db, SqliteStatement& c, std::int64_t 
     f.validated_below = end_to_decimal(b.value, b.is_2_128);
 
     SqliteStatement hour = db.prepare(
-        "SELECT COUNT(*) FROM units WHERE campaign_id = ? AND state = 'validated' AND validated_ms > ?");
-    hour.bind(id, now - kThroughputWindowMs).step();
+        "SELECT COUNT(*), SUM(CASE WHEN range_end = ? THEN 1 ELSE 0 END) FROM units WHERE campaign_id = ? "
+        "AND state = 'validated' AND validated_ms > ?");
+    hour.bind(c.text(3), id, now - kThroughputWindowMs).step();
     f.units_validated_last_hour = hour.int64(0);
-    f.starts_validated_last_hour = starts_in_units(f.units_validated_last_hour, f.unit_size, 0);
+    f.starts_validated_last_hour = starts_in_units(f.units_validated_last_hour, f.unit_size,
+                                                   hour.int64(1) > 0 ? last_unit_size(f.range, f.unit_size) : 0);
     return f;
 }
+
+}  // namespace
+
+namespace sqlite_rows {
 
 WorkerFigures worker_figures(SqliteStatement& s) {
     WorkerFigures w;
@@ -75,19 +84,21 @@ WorkerFigures worker_figures(SqliteStatement& s) {
     w.results_rejected = s.int64(11);
     w.results_pending = s.int64(12);
     w.validated_since_fault = s.int64(13);
+    w.last_fault_ms = s.int64(14);
     return w;
 }
 
-constexpr const char* kWorkerColumns =
-    "SELECT w.id, w.nickname, w.address, w.registered_ms, w.last_seen_ms, w.banned, w.benchmark_backend, "
-    "w.benchmark_build_hash, w.benchmark_profile, w.benchmark_rate, "
-    "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated'), "
-    "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'rejected'), "
-    "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'pending'), "
-    "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated' "
-    "AND r.received_ms > w.last_fault_ms) FROM workers w ";
+std::string worker_columns() {
+    return "SELECT w.id, w.nickname, w.address, w.registered_ms, w.last_seen_ms, w.banned, w.benchmark_backend, "
+           "w.benchmark_build_hash, w.benchmark_profile, w.benchmark_rate, "
+           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated'), "
+           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'rejected'), "
+           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'pending'), "
+           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated' "
+           "AND r.received_ms > w.last_fault_ms), w.last_fault_ms FROM workers w ";
+}
 
-}  // namespace
+}  // namespace sqlite_rows
 
 StatusFigures SqliteStore::status() {
     auto db = pool_.borrow();
@@ -97,7 +108,7 @@ StatusFigures SqliteStore::status() {
     SqliteStatement c = db->prepare(
         "SELECT id, name, range_begin, range_end, unit_size, next_begin, exhausted, paused FROM campaigns ORDER BY id");
     while (c.step()) out.campaigns.push_back(campaign_figures(*db, c, out.now_ms));
-    SqliteStatement w = db->prepare(std::string(kWorkerColumns) + "WHERE w.last_seen_ms > ? ORDER BY w.id");
+    SqliteStatement w = db->prepare(worker_columns() + "WHERE w.last_seen_ms > ? ORDER BY w.id");
     w.bind(out.now_ms - kThroughputWindowMs);
     while (w.step()) out.active_workers.push_back(worker_figures(w));
     tx.commit();
@@ -108,7 +119,7 @@ std::vector<WorkerFigures> SqliteStore::workers() {
     auto db = pool_.borrow();
     SqliteTransaction tx(*db, SqliteTransaction::Kind::read);
     std::vector<WorkerFigures> out;
-    SqliteStatement w = db->prepare(std::string(kWorkerColumns) + "ORDER BY w.id");
+    SqliteStatement w = db->prepare(worker_columns() + "ORDER BY w.id");
     while (w.step()) out.push_back(worker_figures(w));
     tx.commit();
     return out;

@@ -28,15 +28,14 @@ Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, uns
     out.after = verdict.state;
     out.validated = verdict.validated;
     out.outvoted = verdict.outvoted;
+    out.newest_disagrees = verdict.newest_disagrees;
 
     // Results still standing wait until the verdict counts them or refutes them.
     db.prepare("UPDATE results SET status = 'pending' WHERE unit_id = ? AND status = 'validated'").bind(unit_id).run();
     for (std::int64_t id : verdict.validated)
         db.prepare("UPDATE results SET status = 'validated' WHERE id = ?").bind(id).run();
     for (std::int64_t id : verdict.outvoted)
-        db.prepare("UPDATE results SET status = 'rejected', reason = 'disagrees with the copies that agree' WHERE id = ?")
-            .bind(id)
-            .run();
+        db.prepare("UPDATE results SET status = 'rejected', reason = ? WHERE id = ?").bind(kOutvotedReason, id).run();
     for (const std::string& worker : verdict.faulty_workers)
         db.prepare("UPDATE workers SET last_fault_ms = ? WHERE id = ?").bind(now, *worker_number(worker)).run();
 
@@ -153,7 +152,7 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
     const std::string audit = audit_of(submission, result, weighed);
     db->prepare("UPDATE results SET audit = ? WHERE id = ?").bind(audit, result).run();
     tx.commit();
-    return SubmissionOutcome{Kind::recorded, audit};
+    return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};
 }
 
 std::optional<InvalidateOutcome> SqliteStore::invalidate_worker(const std::string& worker_id,

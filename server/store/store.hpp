@@ -67,6 +67,28 @@ public:
     virtual void backup_to(const std::filesystem::path& file) = 0;
 
     virtual StoreSnapshot snapshot() = 0;
+
+    // --- The public page's reads (read-only, one read transaction each) ---
+    // Besides these, status() fills CampaignFigures::last_unit_state (for exact starts by
+    // state) and workers() and status() fill WorkerFigures::last_fault_ms; submit_result
+    // sets SubmissionOutcome::copies_disagree (for the mismatch counter).
+
+    // One campaign over its last query.hours whole UTC hours on the database's clock (the
+    // current one included; first_hour_ms is the oldest's start): per hour that saw anything,
+    // the units validated (by validated time) and their starts, and the workers that held a
+    // lease of the campaign at some time in it (from its grant to its last heartbeat or
+    // result); the query.top_workers workers with most validated results in the campaign
+    // (every agreeing copy counts; most starts first, then the lower worker number), and the
+    // query.latest_units validated units, the latest first, with the worker whose result
+    // stands for each. Nothing for an unknown campaign.
+    virtual std::optional<CampaignActivity> campaign_activity(const ActivityQuery& query) = 0;
+    // The operator's watch list over every campaign: set-aside units, and units whose copies
+    // disagree (two workers' results pending on one unit, or a result outvoted), each with
+    // every result (bodies left out) and a total beyond query.limit; workers banned or with a
+    // fault (banned first, then the latest fault); leases that ended in the last
+    // query.window_ms with a result or by running out; results pending a copy, their units
+    // and the oldest one's time.
+    virtual OperatorFigures operator_figures(const OperatorQuery& query) = 0;
 };
 
 }  // namespace pelorin::server

@@ -23,6 +23,10 @@ const char* result_status_name(ResultStatus status);
 // Throws std::runtime_error "unknown result status <text>".
 ResultStatus result_status_from(const std::string& text);
 
+// The reason a result refuted by the copies that agree is given; a check's refusal names its
+// check instead. Every engine writes and reads this text.
+inline constexpr const char* kOutvotedReason = "disagrees with the copies that agree";
+
 struct CampaignSpec {
     std::string name;
     UnitRange range;
@@ -111,6 +115,9 @@ struct SubmissionOutcome {
     // already has another result; the others as CompletionContext.
     enum class Kind { recorded, answered, conflict, unknown, other_worker, superseded, settled } kind = Kind::unknown;
     std::string audit;
+    // recorded: the result passed the checks and disagrees with every copy of the unit before
+    // it (a replication mismatch; UnitVerdict::newest_disagrees).
+    bool copies_disagree = false;
 };
 
 struct UnitCounts {
@@ -132,6 +139,9 @@ struct CampaignFigures {
     std::string validated_below;      // decimal: every start below it lies in a validated unit
     std::int64_t units_validated_last_hour = 0;
     std::string starts_validated_last_hour;  // decimal
+    // The state of the campaign's last unit, the one that may be shorter than the others,
+    // once it is made (starts_by_state needs it to count exactly).
+    std::optional<UnitState> last_unit_state;
 };
 
 struct WorkerFigures {
@@ -146,6 +156,7 @@ struct WorkerFigures {
     std::int64_t results_rejected = 0;
     std::int64_t results_pending = 0;
     std::int64_t validated_since_fault = 0;
+    std::int64_t last_fault_ms = 0;  // when a result of it was last refused or outvoted; 0: never
 };
 
 struct StatusFigures {
@@ -211,6 +222,75 @@ struct CampaignView {
 struct StoreSnapshot {
     std::int64_t next_lease_number = 1;
     std::vector<CampaignView> campaigns;
+};
+
+// One campaign's recent activity, for the public page: hour by hour, who validated most,
+// and the units validated last.
+struct ActivityQuery {
+    std::string campaign;
+    int hours = 168;        // the current hour and the ones before it, on the database's clock
+    int top_workers = 10;
+    int latest_units = 10;
+};
+
+struct HourFigures {
+    std::int64_t start_ms = 0;  // a whole UTC hour
+    std::int64_t units_validated = 0;
+    std::string starts_validated = "0";  // decimal
+    std::int64_t active_workers = 0;     // workers that held a lease of the campaign in the hour
+};
+
+struct WorkerCredit {
+    std::string worker_id;
+    std::int64_t units_validated = 0;  // units it returned a validated result of (copies count)
+    std::string starts_validated;      // decimal
+};
+
+struct ValidatedUnit {
+    UnitRange range;
+    std::string worker_id;  // the result that stands for the unit
+    std::int64_t validated_ms = 0;
+};
+
+struct CampaignActivity {
+    std::int64_t now_ms = 0;
+    std::int64_t first_hour_ms = 0;  // the start of the oldest hour asked for
+    std::vector<HourFigures> hours;  // only the hours that saw anything, oldest first
+    std::vector<WorkerCredit> top_workers;   // most starts first, then the lower worker id
+    std::vector<ValidatedUnit> latest_units;  // the latest first
+};
+
+// What an operator watches for: units set aside, copies that disagree, workers at fault or
+// banned, leases that run out, and results waiting for a copy.
+struct OperatorQuery {
+    std::int64_t window_ms = 86'400'000;  // how far back lease endings are counted
+    int limit = 50;                        // units and workers listed, the latest first
+};
+
+struct TroubledUnit {
+    std::string campaign;
+    UnitRange range;
+    UnitState state = UnitState::open;
+    std::vector<ResultView> results;  // every result, oldest first, bodies left out
+};
+
+struct OperatorFigures {
+    std::int64_t now_ms = 0;
+    std::int64_t set_aside_total = 0;
+    std::vector<TroubledUnit> set_aside;  // by their last result, the latest first
+    // Units whose copies disagree (or disagreed, where a copy was outvoted).
+    std::int64_t mismatched_total = 0;
+    std::vector<TroubledUnit> mismatched;
+    // Workers with a fault (last_fault_ms) or banned; banned first, then the latest fault.
+    std::int64_t troubled_workers_total = 0;
+    std::vector<WorkerFigures> troubled_workers;
+    // Leases that ended within the window: with a result, or by running out.
+    std::int64_t leases_completed = 0;
+    std::int64_t leases_expired = 0;
+    // Results that passed and wait for a copy, their units, and when the oldest came.
+    std::int64_t results_pending = 0;
+    std::int64_t units_pending = 0;
+    std::optional<std::int64_t> oldest_pending_ms;
 };
 
 }  // namespace pelorin::server

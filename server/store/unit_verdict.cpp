@@ -19,6 +19,7 @@ struct Group {
 UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_aside_after) {
     std::int64_t refused = 0;
     std::vector<Group> groups;
+    bool newest_disagrees = false;
     for (const WeighedResult& r : results) {
         if (r.status == ResultStatus::rejected) {
             ++refused;
@@ -28,6 +29,7 @@ UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_a
         auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
             return copies_agree(g.members.front()->comparable, r.comparable);
         });
+        newest_disagrees = &r == &results.back() && group == groups.end() && !groups.empty();
         if (group == groups.end()) group = groups.insert(groups.end(), Group{});
         group->members.push_back(&r);
         group->workers.insert(r.worker_id);
@@ -35,6 +37,7 @@ UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_a
     }
 
     UnitVerdict verdict;
+    verdict.newest_disagrees = newest_disagrees;
     const Group* winner = nullptr;
     for (const Group& g : groups)
         if (g.workers.size() >= 2 && (winner == nullptr || g.workers.size() > winner->workers.size())) winner = &g;

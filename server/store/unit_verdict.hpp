@@ -30,6 +30,9 @@ struct UnitVerdict {
     std::vector<std::int64_t> validated;  // results now counted
     std::vector<std::int64_t> outvoted;   // results the agreeing copies refute
     std::vector<std::string> faulty_workers;  // the workers of the outvoted results
+    // The last result given passed the checks and agrees with none of the copies before it:
+    // a replication mismatch, when that result has just come in.
+    bool newest_disagrees = false;
 };
 
 UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_aside_after);

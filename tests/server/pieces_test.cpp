@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -144,28 +145,35 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
         UnitState state;
         std::int64_t canonical;
         std::vector<std::int64_t> outvoted;
+        bool newest_disagrees;  // the last result is a copy that agrees with none before it
     } cases[] = {
-        {"nothing yet", {}, UnitState::open, 0, {}},
-        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}},
-        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}},
-        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}},
-        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}},
-        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}},
-        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}},
-        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}},
-        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}},
+        {"nothing yet", {}, UnitState::open, 0, {}, false},
+        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}, false},
+        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}, false},
+        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}, false},
+        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}, false},
+        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}, true},
+        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}, false},
+        {"the third agrees with the second", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 6)}, UnitState::validated, 2,
+         {1}, false},
+        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}, true},
+        {"a refused newest result is no mismatch", {r(1, "a", 5, true), r(2, "b", 6, false, S::rejected)},
+         UnitState::pending, 0, {}, false},
+        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}, false},
         {"three refused", {r(1, "a", 5, false, S::rejected), r(2, "a", 5, false, S::rejected),
                            r(3, "b", 5, false, S::rejected)},
-         UnitState::set_aside, 0, {}},
-        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}},
+         UnitState::set_aside, 0, {}, false},
+        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}, false},
     };
     for (const auto& c : cases) {
         const UnitVerdict v = weigh_unit(c.results, 3);
         EXPECT_EQ(v.state, c.state) << c.what << ": " << unit_state_name(v.state);
         EXPECT_EQ(v.canonical, c.canonical) << c.what;
         EXPECT_EQ(v.outvoted, c.outvoted) << c.what;
+        EXPECT_EQ(v.newest_disagrees, c.newest_disagrees) << c.what;
         if (!c.outvoted.empty()) {
-            EXPECT_EQ(v.faulty_workers, std::vector<std::string>{"b"}) << c.what;
+            EXPECT_EQ(v.faulty_workers, std::vector<std::string>{c.outvoted == std::vector<std::int64_t>{1} ? "a" : "b"})
+                << c.what;
         }
     }
 }
@@ -263,6 +271,38 @@ TEST(ServerPieces, TimesAddressesBoundsAndCounts) {
     EXPECT_EQ(starts_in_units(0, 5, 0), "0");
     EXPECT_EQ(starts_in_units(3, 5, 2), "12");
     EXPECT_EQ(starts_in_units(std::int64_t{1} << 62, ~0ull, 0), "85070591730234615861231965839514664960");
+
+    // Starts by state and the decimal arithmetic behind them, against 128-bit integers.
+    EXPECT_EQ(range_starts(range_of("0", "2^128")), "340282366920938463463374607431768211456");
+    EXPECT_EQ(range_starts(range_of("7", "7")), "0");
+    EXPECT_EQ(last_unit_size(range_of("0", "2500"), 1000), 500u);
+    EXPECT_EQ(last_unit_size(range_of("0", "2^128"), std::uint64_t{1} << 63), std::uint64_t{1} << 63);
+    EXPECT_EQ(decimal_difference("340282366920938463463374607431768211456", "1"),
+              "340282366920938463463374607431768211455");
+    EXPECT_EQ(decimal_sum("340282366920938463463374607431768211455", "1"), "340282366920938463463374607431768211456");
+    EXPECT_THROW(decimal_difference("99", "100"), std::logic_error);
+    std::mt19937_64 random(20261211);
+    for (int i = 0; i < 200; ++i) {
+        unsigned __int128 a = (static_cast<unsigned __int128>(random() >> (i % 64)) << 63) | random();
+        unsigned __int128 b = random() >> (i % 64);
+        if (a < b) std::swap(a, b);
+        const auto text = [](unsigned __int128 v) { return u128_to_decimal(U128{static_cast<std::uint64_t>(v),
+                                                                                 static_cast<std::uint64_t>(v >> 64)}); };
+        EXPECT_EQ(decimal_sum(text(a), text(b)), text(a + b)) << text(a) << " + " << text(b) << " (seed 20261211)";
+        EXPECT_EQ(decimal_difference(text(a), text(b)), text(a - b)) << text(a) << " - " << text(b);
+        EXPECT_EQ(decimal_compare(text(a), text(b)), a < b ? -1 : a > b ? 1 : 0) << text(a) << " vs " << text(b);
+    }
+    CampaignFigures c;
+    c.range = range_of("0", "2500");
+    c.unit_size = 1000;
+    c.units = UnitCounts{0, 1, 0, 1, 1};  // open, leased, pending, validated, set aside
+    c.last_unit_state = UnitState::set_aside;
+    const StartsByState by_state = starts_by_state(c);
+    EXPECT_EQ(by_state.validated, "1000");
+    EXPECT_EQ(by_state.leased, "1000");
+    EXPECT_EQ(by_state.set_aside, "500") << "the shorter last unit is the one set aside";
+    EXPECT_EQ(by_state.open, "0");
+    EXPECT_EQ(by_state.total, "2500");
 
     RequestRecord record{std::chrono::system_clock::time_point(std::chrono::milliseconds(1797256831250)),
                          "203.0.113.9", "POST", "/api/v1/leases/x y\n/complete", 200, 3.4, "w-12"};

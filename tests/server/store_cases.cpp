@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <set>
@@ -317,6 +318,103 @@ TEST_P(StoreCases, StatusCountsUnitsByStateAndTheValidatedPrefix) {
     EXPECT_EQ(f.units_total, "5");
     EXPECT_EQ(f.units_validated_last_hour, 2);
     EXPECT_EQ(s.active_workers.size(), 3u);
+}
+
+// The public page's and the operator's reads, on a campaign with units in every state: its
+// last unit is shorter than the others, so starts are counted per unit, not units times size.
+TEST_P(StoreCases, ThePagesReadHoursTopWorkersLatestUnitsAndTheOperatorsWatchList) {
+    add_campaign("c", "0", "3500", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), d = add_worker("d"), e = add_worker("e");
+    const ClaimOutcome u0 = claim(a);
+    store_->submit_result(result(a, u0.lease_id, 5, true));  // [0, 1000) waits for b's copy
+    const ClaimOutcome u0_copy = claim(b);
+    ASSERT_EQ(text_of(u0_copy.range), "[0, 1000)");
+    store_->submit_result(result(b, u0_copy.lease_id, 5, true));
+    const ClaimOutcome u1 = claim(a);
+    store_->submit_result(result(a, u1.lease_id, 5));  // [1000, 2000)
+    for (int i = 0; i < 3; ++i) {  // [2000, 3000) set aside: refused three times
+        const ClaimOutcome l = claim(d);
+        ASSERT_EQ(text_of(l.range), "[2000, 3000)") << "attempt " << i;
+        store_->submit_result(result(d, l.lease_id, 1, false, false));
+    }
+    const ClaimOutcome u3 = claim(a);  // [3000, 3500): two copies that disagree
+    store_->submit_result(result(a, u3.lease_id, 5, true));
+    const ClaimOutcome u3_copy = claim(b);
+    ASSERT_EQ(text_of(u3_copy.range), "[3000, 3500)");
+    EXPECT_TRUE(store_->submit_result(result(b, u3_copy.lease_id, 6, true)).copies_disagree);
+    // d takes the third copy and lets its lease run out; e is banned.
+    ASSERT_EQ(text_of(claim(d, kShortTimeoutMs).range), "[3000, 3500)");
+    sleep_ms(kPastShortTimeoutMs);
+    ASSERT_TRUE(store_->set_worker_banned(e, true));
+
+    EXPECT_FALSE(store_->campaign_activity(ActivityQuery{"nope", 168, 10, 10}));
+    const auto activity = store_->campaign_activity(ActivityQuery{"c", 168, 10, 10});
+    ASSERT_TRUE(activity);
+    EXPECT_EQ(activity->first_hour_ms % 3'600'000, 0);
+    EXPECT_EQ((activity->now_ms - activity->first_hour_ms) / 3'600'000, 167) << "the current hour and 167 before it";
+    // Everything happened within a second or two: one hour, or two when it straddled a
+    // change of hour.
+    std::int64_t units = 0;
+    std::int64_t most_workers = 0;
+    for (const HourFigures& h : activity->hours) {
+        units += h.units_validated;
+        most_workers = std::max(most_workers, h.active_workers);
+        EXPECT_EQ(h.starts_validated, std::to_string(h.units_validated * 1000)) << h.start_ms;
+    }
+    EXPECT_EQ(units, 2);
+    if (activity->hours.size() == 1) {
+        EXPECT_EQ(most_workers, 3) << "a, b and d held leases";
+    }
+    ASSERT_EQ(activity->top_workers.size(), 2u);
+    EXPECT_EQ(activity->top_workers[0].worker_id, a);
+    EXPECT_EQ(activity->top_workers[0].units_validated, 2);
+    EXPECT_EQ(activity->top_workers[0].starts_validated, "2000");
+    EXPECT_EQ(activity->top_workers[1].worker_id, b);
+    EXPECT_EQ(activity->top_workers[1].starts_validated, "1000");
+    ASSERT_EQ(activity->latest_units.size(), 2u);
+    EXPECT_EQ(text_of(activity->latest_units[0].range), "[1000, 2000)") << "the latest first";
+    EXPECT_EQ(text_of(activity->latest_units[1].range), "[0, 1000)");
+    EXPECT_EQ(activity->latest_units[1].worker_id, a) << "the first agreeing copy stands for the unit";
+    const auto limited = store_->campaign_activity(ActivityQuery{"c", 1, 1, 1});
+    EXPECT_EQ(limited->first_hour_ms, limited->now_ms - limited->now_ms % 3'600'000);
+    EXPECT_EQ(limited->top_workers.size(), 1u);
+    EXPECT_EQ(limited->latest_units.size(), 1u);
+
+    const OperatorFigures o = store_->operator_figures(OperatorQuery{});
+    EXPECT_EQ(o.set_aside_total, 1);
+    ASSERT_EQ(o.set_aside.size(), 1u);
+    EXPECT_EQ(o.set_aside[0].campaign, "c");
+    EXPECT_EQ(text_of(o.set_aside[0].range), "[2000, 3000)");
+    EXPECT_EQ(o.set_aside[0].state, UnitState::set_aside);
+    ASSERT_EQ(o.set_aside[0].results.size(), 3u);
+    for (const ResultView& r : o.set_aside[0].results) {
+        EXPECT_EQ(r.worker_id, d);
+        EXPECT_EQ(r.status, ResultStatus::rejected);
+        EXPECT_EQ(r.reason, "checksum_sum is wrong");
+    }
+    EXPECT_EQ(o.mismatched_total, 1);
+    ASSERT_EQ(o.mismatched.size(), 1u);
+    EXPECT_EQ(text_of(o.mismatched[0].range), "[3000, 3500)");
+    EXPECT_EQ(o.mismatched[0].state, UnitState::pending) << "d's lease ran out";
+    EXPECT_EQ(o.mismatched[0].results.size(), 2u);
+    // e is banned and listed first; d's refused results are faults. a and b are not at fault.
+    EXPECT_EQ(o.troubled_workers_total, 2);
+    ASSERT_EQ(o.troubled_workers.size(), 2u);
+    EXPECT_EQ(o.troubled_workers[0].worker_id, e);
+    EXPECT_TRUE(o.troubled_workers[0].banned);
+    EXPECT_EQ(o.troubled_workers[1].worker_id, d);
+    EXPECT_GT(o.troubled_workers[1].last_fault_ms, 0);
+    // Leases that ended with a result: two copies of [0, 1000), [1000, 2000), three refused,
+    // two copies of [3000, 3500); d's last one ran out.
+    EXPECT_EQ(o.leases_completed, 8);
+    EXPECT_EQ(o.leases_expired, 1);
+    EXPECT_EQ(o.results_pending, 2);
+    EXPECT_EQ(o.units_pending, 1);
+    ASSERT_TRUE(o.oldest_pending_ms);
+    EXPECT_LE(*o.oldest_pending_ms, o.now_ms);
+    const OperatorFigures one = store_->operator_figures(OperatorQuery{60'000, 1});
+    EXPECT_EQ(one.troubled_workers_total, 2) << "the totals do not depend on the limit";
+    EXPECT_EQ(one.troubled_workers.size(), 1u);
 }
 
 TEST_P(StoreCases, RegistrationUsesItsChallengeOnceAndKeepsAClientsWorkerId) {

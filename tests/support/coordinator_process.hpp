@@ -33,6 +33,9 @@ public:
     int stop(int sig = 15) { return child_.stop(sig); }
     void signal(int sig) const { child_.signal(sig); }
     bool serving() const { return child_.running(); }
+    // The serving process's id, and everything it wrote on standard output.
+    int pid() const { return child_.pid(); }
+    std::string output() const { return child_.output(); }
 
     int port() const override { return port_; }
     const std::filesystem::path& ca_file() const override { return ca_file_; }

@@ -31,6 +31,7 @@ public:
     int stop(int sig = 15);
     void signal(int sig) const;
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // Everything written on standard output so far.
     std::string output() const;
 

@@ -11,6 +11,7 @@
 #include "server/certificate_store.hpp"
 #include "server/command_status.hpp"
 #include "server/https_listener.hpp"
+#include "server/metered_store.hpp"
 #include "server/operator_commands.hpp"
 #include "server/policy_flags.hpp"
 #include "server/request_journal.hpp"
@@ -90,15 +91,20 @@ int serve(const Arguments& args, bool campaign_explicit) {
     std::cout << "CA certificate: " << tls.ca_certificate.string() << std::endl;
 
     server::CertificateStore certificates(tls.server_certificate, tls.server_key);
-    server::Api api(store, args.policy);
+    // The server's page and metrics come along: /metrics counts what the tests send.
+    server::Metrics metrics;
+    server::MeteredStore metered(store, metrics);
+    server::Api api(metered, args.policy, metrics);
     DevHandler dev(api, store);
     server::RequestJournal journal(std::cerr);
     // Before the listener's threads start; destroyed after the listener it stops.
     server::SignalThread signals;
     server::HttpsListener listener(
         certificates, args.policy, [&dev](const auto& req, auto& res) { return dev.handle(req, res); },
-        args.journal ? server::HttpsListener::Observer([&journal](const server::RequestRecord& r) { journal.write(r); })
-                     : server::HttpsListener::Observer());
+        [&](const server::RequestRecord& r) {
+            if (args.journal) journal.write(r);
+            metrics.count_request(server::route_label(r.path), r.status, r.milliseconds / 1000);
+        });
     const int port = listener.bind(server::ListenAddress{"127.0.0.1", args.port});
     std::cout << "Listening on https://127.0.0.1:" << port << std::endl;
     // Stalled replies end first, so that the listener's stop does not wait for them.
