@@ -112,6 +112,13 @@ CREATE TABLE challenges (
 );
 CREATE INDEX challenges_age ON challenges(created_ms);
 )sql",
+        // 3: the public page and the operator's view read leases by their last sign of life
+        // and their expiry, and results by their standing, without a pass over every row.
+        R"sql(
+CREATE INDEX leases_heartbeat ON leases(heartbeat_ms);
+CREATE INDEX leases_expiry ON leases(state, expires_ms);
+CREATE INDEX results_status ON results(status, unit_id);
+)sql",
     };
     return migrations;
 }

@@ -47,6 +47,9 @@ public:
     void backup_to(const std::filesystem::path& file) override;
     StoreSnapshot snapshot() override;
 
+    std::optional<CampaignActivity> campaign_activity(const ActivityQuery& query) override;
+    OperatorFigures operator_figures(const OperatorQuery& query) override;
+
 private:
     PostgresPool pool_;
 };

@@ -42,10 +42,14 @@ CampaignFigures campaign_figures(Tx& tx, const pqxx::row& c, std::int64_t now) {
 
     // Every unit but the campaign's last has the full size.
     const pqxx::result last = tx.exec_params(
-        "SELECT range_begin, range_end FROM units WHERE campaign_id = $1 AND range_end = $2 AND state = 'validated'",
-        id, text(c[3]));
-    const std::uint64_t last_size = last.empty() ? 0 : unit_size(range_of(text(last[0][0]), text(last[0][1])));
-    f.starts_validated = starts_in_units(f.units.validated, f.unit_size, last_size);
+        "SELECT CASE WHEN lease_expires_ms > $1 THEN 'leased' ELSE state END FROM units WHERE campaign_id = $2 "
+        "AND range_end = $3",
+        now, id, text(c[3]));
+    if (!last.empty()) {
+        const std::string shown = text(last[0][0]);
+        f.last_unit_state = shown == "leased" ? UnitState::leased : stored_state(shown);
+    }
+    f.starts_validated = starts_by_state(f).validated;
 
     // The lowest start not in a validated unit: an unsettled unit's, else the frontier.
     const pqxx::row low =
@@ -55,12 +59,19 @@ CampaignFigures campaign_figures(Tx& tx, const pqxx::row& c, std::int64_t now) {
     const StoredBound b = bound_from_text(below);
     f.validated_below = end_to_decimal(b.value, b.is_2_128);
 
-    f.units_validated_last_hour = int64(tx.exec_params1(
-        "SELECT COUNT(*) FROM units WHERE campaign_id = $1 AND state = 'validated' AND validated_ms > $2", id,
-        now - kThroughputWindowMs)[0]);
-    f.starts_validated_last_hour = starts_in_units(f.units_validated_last_hour, f.unit_size, 0);
+    const pqxx::row hour = tx.exec_params1(
+        "SELECT COUNT(*), SUM(CASE WHEN range_end = $1 THEN 1 ELSE 0 END) FROM units WHERE campaign_id = $2 "
+        "AND state = 'validated' AND validated_ms > $3",
+        text(c[3]), id, now - kThroughputWindowMs);
+    f.units_validated_last_hour = int64(hour[0]);
+    f.starts_validated_last_hour = starts_in_units(f.units_validated_last_hour, f.unit_size,
+                                                   int64(hour[1]) > 0 ? last_unit_size(f.range, f.unit_size) : 0);
     return f;
 }
+
+}  // namespace
+
+namespace postgres_rows {
 
 WorkerFigures worker_figures(const pqxx::row& s) {
     WorkerFigures w;
@@ -75,19 +86,20 @@ WorkerFigures worker_figures(const pqxx::row& s) {
     w.results_rejected = int64(s[11]);
     w.results_pending = int64(s[12]);
     w.validated_since_fault = int64(s[13]);
+    w.last_fault_ms = int64(s[14]);
     return w;
 }
 
-constexpr const char* kWorkerColumns =
+const char* const kWorkerColumns =
     "SELECT w.id, w.nickname, w.address, w.registered_ms, w.last_seen_ms, w.banned, w.benchmark_backend, "
     "w.benchmark_build_hash, w.benchmark_profile, w.benchmark_rate, "
     "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated'), "
     "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'rejected'), "
     "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'pending'), "
     "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated' "
-    "AND r.received_ms > w.last_fault_ms) FROM workers w ";
+    "AND r.received_ms > w.last_fault_ms), w.last_fault_ms FROM workers w ";
 
-}  // namespace
+}  // namespace postgres_rows
 
 StatusFigures PostgresStore::status() {
     return pool_.run(PostgresPool::Kind::read, [](Tx& tx) {

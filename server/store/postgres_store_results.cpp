@@ -25,13 +25,13 @@ Reweighed reweigh_unit(Tx& tx, std::int64_t unit_id, std::int64_t now, unsigned 
     out.after = verdict.state;
     out.validated = verdict.validated;
     out.outvoted = verdict.outvoted;
+    out.newest_disagrees = verdict.newest_disagrees;
 
     // Results still standing wait until the verdict counts them or refutes them.
     tx.exec_params("UPDATE results SET status = 'pending' WHERE unit_id = $1 AND status = 'validated'", unit_id);
     for (std::int64_t id : verdict.validated) tx.exec_params("UPDATE results SET status = 'validated' WHERE id = $1", id);
     for (std::int64_t id : verdict.outvoted)
-        tx.exec_params("UPDATE results SET status = 'rejected', reason = 'disagrees with the copies that agree' WHERE id = $1",
-                       id);
+        tx.exec_params("UPDATE results SET status = 'rejected', reason = $1 WHERE id = $2", std::string(kOutvotedReason), id);
     for (const std::string& worker : verdict.faulty_workers)
         tx.exec_params("UPDATE workers SET last_fault_ms = $1 WHERE id = $2", now, *worker_number(worker));
 
@@ -146,7 +146,7 @@ SubmissionOutcome PostgresStore::submit_result(const Submission& submission) {
         const Reweighed weighed = reweigh_unit(tx, row.unit, now, submission.set_aside_after);
         const std::string audit = audit_of(submission, result, weighed);
         tx.exec_params("UPDATE results SET audit = $1 WHERE id = $2", audit, result);
-        return SubmissionOutcome{Kind::recorded, audit};
+        return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};
     });
 }
 

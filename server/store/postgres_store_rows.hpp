@@ -29,4 +29,9 @@ std::optional<std::int64_t> lock_unit_of_lease(pqxx::transaction_base& tx, std::
 // the results, the unit and the faulty workers, and returns it.
 Reweighed reweigh_unit(pqxx::transaction_base& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after);
 
+// The columns of a worker's figures, "SELECT ... FROM workers w " for a WHERE or ORDER to
+// follow, and the figures of its row.
+extern const char* const kWorkerColumns;
+WorkerFigures worker_figures(const pqxx::row& s);
+
 }  // namespace pelorin::server::postgres_rows

@@ -30,6 +30,12 @@ public:
         (bind_one(++index, values), ...);
         return *this;
     }
+    // One value at its place (from 1), for values known only at run time.
+    template <typename Value>
+    SqliteStatement& bind_at(int index, const Value& value) {
+        bind_one(index, value);
+        return *this;
+    }
     // The next row; false when there is none.
     bool step();
     // Runs a statement that returns no rows.
