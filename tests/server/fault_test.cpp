@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -166,6 +167,20 @@ TEST_P(FaultTest, NothingIsLostOrCountedTwiceWhenAnInstanceOrTheDatabaseFails) {
     input.validated_below = validated_below;
     const std::vector<std::string> violations = check_load_run(input);
     for (const std::string& v : violations) ADD_FAILURE() << v;
+    // Every instance's public page reads the same campaign from the database: each validated
+    // unit counted once in the hours, by whoever serves the page.
+    for (const auto& c : instances) {
+        const auto activity = c->call("GET", "/api/v1/stats/campaign?campaign=faults");
+        ASSERT_EQ(activity.status, 200) << activity.body;
+        const nlohmann::json a = nlohmann::json::parse(activity.body);
+        std::int64_t units = 0;
+        for (const auto& h : a.at("hours")) units += h.at("units_validated").get<std::int64_t>();
+        EXPECT_EQ(units, static_cast<std::int64_t>(input.exported.size())) << activity.body;
+        EXPECT_EQ(a.at("latest_units").size(), std::min<std::size_t>(10, input.exported.size())) << activity.body;
+        EXPECT_FALSE(a.at("top_workers").empty()) << activity.body;
+        const auto watch = c->call("GET", "/api/v1/stats/operator");
+        EXPECT_EQ(watch.status, 200) << watch.body;
+    }
     // The faults were felt: requests to the killed instance went unanswered, and with the
     // database down the instances answered 503.
     EXPECT_GT(no_reply, 0u);
