@@ -20,6 +20,16 @@ bool write_file_durably(const std::filesystem::path& path, std::string_view byte
 // failed (`from` is left in place).
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 
+enum class DurableWrite {
+    done,
+    not_written,    // the temporary file could not be written whole (a full disk, no room)
+    not_committed,  // the move onto `path` failed; the temporary file is left behind
+};
+
+// The whole replace: `bytes` written durably to `path` + ".tmp", then moved onto `path`. The
+// old file stays intact unless this returns done.
+DurableWrite write_replacing(const std::filesystem::path& path, std::string_view bytes, FileAccess access);
+
 // Makes `folder` accessible to its owner alone (POSIX mode 0700). False on failure.
 bool restrict_folder_to_owner(const std::filesystem::path& folder);
 
