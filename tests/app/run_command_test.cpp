@@ -202,6 +202,52 @@ TEST(RunCommand, BadArgumentsExitTwo) {
     }
 }
 
+// With --pause-on-battery, a laptop's power supplies (a folder of the test's own) going over to
+// battery: the worker waits after its chunk with a line that says why, no chunk runs and the
+// lease is kept with heartbeats; mains power again and it goes on within seconds. The accepted
+// unit's line and `status` show this computer's totals.
+TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
+    DevCoordinatorProcess coordinator(kOneUnit);
+    test::TempDir data, supplies;
+    std::filesystem::create_directories(supplies.path() / "AC");
+    std::filesystem::create_directories(supplies.path() / "BAT0");
+    test::write_file(supplies.path() / "AC" / "type", "Mains\n");
+    test::write_file(supplies.path() / "AC" / "online", "1\n");
+    test::write_file(supplies.path() / "BAT0" / "type", "Battery\n");
+    test::WorkerOptions options{data.path(), coordinator.ca_file()};
+    options.environment = {"PELORIN_POWER_SUPPLY_DIR=" + supplies.path().string()};
+    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--pause-on-battery"}), options);
+    ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
+    test::write_file(supplies.path() / "AC" / "online", "0\n");
+    ASSERT_TRUE(worker.wait_for_output("PAUSED \xC2\xB7 on battery power | Work goes on when the computer is on mains "
+                                       "power again. | The unit stands at ",
+                                       60s))
+        << worker.output();
+    const std::size_t paused_at = worker.output().size();
+    const std::uint64_t offset = checkpoint_offset(data.path());
+    const int heartbeats = test::count_requests(coordinator, "PUT", "/heartbeat");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(checkpoint_offset(data.path()), offset) << "a chunk ran on battery power";
+    EXPECT_EQ(worker.output().find("WORKING", paused_at), std::string::npos) << worker.output();
+    EXPECT_GE(test::count_requests(coordinator, "PUT", "/heartbeat"), heartbeats + 3) << "heartbeats while waiting";
+
+    test::write_file(supplies.path() / "AC" / "online", "1\n");
+    const auto plugged_in = std::chrono::steady_clock::now();
+    ASSERT_TRUE(worker.wait_for_output("RESUMED at ", 60s, paused_at)) << worker.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - plugged_in, 10s) << "work went on only after a long wait";
+    EXPECT_EQ(worker.wait(), 0) << worker.output();
+    const std::regex accepted("Unit accepted \xC2\xB7 [^|\n]+ \\| Requesting more work\\.\\.\\. \\| This computer: 1 unit "
+                              "accepted, 8589934592 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
+    EXPECT_TRUE(std::regex_search(worker.output(), accepted)) << worker.output();
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+
+    WorkerProcess status({"status"}, {data.path(), "/nonexistent"});
+    EXPECT_EQ(status.wait(), 0);
+    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 8589934592 starts "
+                                                              "verified since \\d{4}-\\d\\d-\\d\\d\\.\n$")))
+        << status.output();
+}
+
 // A fault waited out, then a pause before the worker has leased again: the lease it holds is
 // kept alive by heartbeats, past the coordinator's lease time-out, and the unit never goes out
 // under another lease.
@@ -378,7 +424,7 @@ TEST(RunCommand, StatusOnlyLooks) {
     EXPECT_EQ(status.wait(), 0) << status.output();
     EXPECT_EQ(status.output(), "Data folder   " + chosen.string() +
                                    " (not made yet)\nIdentity      none stored; the next run registers\n"
-                                   "Checkpoint    none\n");
+                                   "Checkpoint    none\nThis computer: no unit accepted yet.\n");
     EXPECT_FALSE(std::filesystem::exists(data.path() / "sub"));
     EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker"));
 }
