@@ -1,7 +1,5 @@
 #include "app/tray_icon_win32.hpp"
 
-#include <shellapi.h>
-
 #include <cwchar>
 
 namespace pelorin {

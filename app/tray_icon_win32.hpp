@@ -2,6 +2,7 @@
 // The window's icon in the notification area: added and kept (again after the taskbar
 // restarts), its tooltip, a balloon for what the window cannot show, and its menu.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
