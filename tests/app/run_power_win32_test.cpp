@@ -78,9 +78,6 @@ TEST_F(RunOnPower, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     EXPECT_LT(std::chrono::steady_clock::now() - plugged_in, 10s) << "work went on only after a long wait";
     EXPECT_EQ(worker.wait(5min).value_or(99), 0u) << worker.output();
     EXPECT_TRUE(worker.output().ends_with("Campaign allocation is complete.\n")) << worker.output();
-    EXPECT_NE(worker.output().find("| This computer: 1 unit accepted, 17179869184 starts verified since "),
-              std::string::npos)
-        << worker.output();
 }
 
 }  // namespace

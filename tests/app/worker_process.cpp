@@ -83,7 +83,7 @@ WorkerProcess::~WorkerProcess() {
         kill(pid_, SIGKILL);
         wait();
     }
-    out_reader_.join();
+    if (out_reader_.joinable()) out_reader_.join();
     if (tty_reader_.joinable()) tty_reader_.join();
 }
 
@@ -122,6 +122,12 @@ bool WorkerProcess::running() { return !exited(); }
 int WorkerProcess::wait(std::chrono::seconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (!exited() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+    // The program has ended and closed its ends of the pipes: once the readers have taken in
+    // the last bytes, output() is whole (a test that reads it at once saw it empty).
+    if (status_ >= 0) {
+        if (out_reader_.joinable()) out_reader_.join();
+        if (tty_reader_.joinable()) tty_reader_.join();
+    }
     return status_;
 }
 
