@@ -1,7 +1,5 @@
 #include "state/installation_totals.hpp"
 
-#include <chrono>
-#include <ctime>
 #include <regex>
 #include <stdexcept>
 
@@ -14,21 +12,9 @@ namespace {
 
 constexpr const char* kFileName = "totals.json";
 
-std::string utc_day_today() {
-    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &t);
-#else
-    gmtime_r(&t, &utc);
-#endif
-    char text[16];
-    return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d", &utc));
-}
-
 }  // namespace
 
-InstallationTotals fresh_totals() { return InstallationTotals{0, BigUint(), utc_day_today()}; }
+InstallationTotals fresh_totals(std::string since) { return InstallationTotals{0, BigUint(), std::move(since)}; }
 
 std::string totals_text(const InstallationTotals& t) {
     return "{\"units_accepted\":" + std::to_string(t.units_accepted) + ",\"starts_verified\":\"" +

@@ -17,8 +17,8 @@ struct InstallationTotals {
     std::string since;  // the UTC day counting began, "2026-12-10"
 };
 
-// Totals that begin now (today's UTC date).
-InstallationTotals fresh_totals();
+// Totals that begin on the day `since` ("2026-12-10").
+InstallationTotals fresh_totals(std::string since);
 
 // The file's one line, ending in a line feed.
 std::string totals_text(const InstallationTotals& totals);

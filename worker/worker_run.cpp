@@ -44,7 +44,7 @@ InstallationTotals totals_for_run(FrontEnd& fe, bool registered) {
     if (stored.totals) return std::move(*stored.totals);
     if (!stored.unusable.empty()) fe.post_status(totals_unusable_text(stored.unusable));
     else if (registered) fe.post_status(totals_missing_text());
-    return fresh_totals();
+    return fresh_totals(utc_time_text(std::chrono::system_clock::now(), "%Y-%m-%d"));
 }
 
 }  // namespace

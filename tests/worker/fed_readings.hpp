@@ -8,6 +8,15 @@
 
 namespace pelorin::test {
 
+inline const char* name_of(PowerSource s) {
+    switch (s) {
+        case PowerSource::mains: return "mains";
+        case PowerSource::battery: return "battery";
+        case PowerSource::no_battery: return "no_battery";
+    }
+    return "?";
+}
+
 class FedReadings final : public MachineReadings {
 public:
     PowerReading power() override {

@@ -103,7 +103,7 @@ protected:
     std::string token_;
     BackendChoice choice_;
     CycleState cycle_;
-    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}};
+    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}, std::chrono::seconds(2), {}};
 };
 
 TEST(LeaseCycleRules, ChunkSizeAndDutyCycle) {

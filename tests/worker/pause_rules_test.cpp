@@ -24,15 +24,6 @@ const char* name_of(PauseReason r) {
     return "?";
 }
 
-const char* name_of(PowerSource s) {
-    switch (s) {
-        case PowerSource::mains: return "mains";
-        case PowerSource::battery: return "battery";
-        case PowerSource::no_battery: return "no_battery";
-    }
-    return "?";
-}
-
 TEST(PauseRules, TableOfCases) {
     constexpr milliseconds limit = 3min;
     struct Case {
@@ -75,7 +66,7 @@ TEST(PauseRules, TableOfCases) {
         const PauseSettings settings{c.on_battery, c.while_in_use, limit};
         EXPECT_EQ(pause_reason(c.user, settings, c.power, c.idle), c.want)
             << "user " << c.user << ", on battery option " << c.on_battery << ", in use option " << c.while_in_use
-            << ", power " << name_of(c.power) << ", idle " << c.idle.count() << " ms: got "
+            << ", power " << test::name_of(c.power) << ", idle " << c.idle.count() << " ms: got "
             << name_of(pause_reason(c.user, settings, c.power, c.idle)) << ", want " << name_of(c.want);
     }
 }

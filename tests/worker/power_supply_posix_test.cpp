@@ -5,6 +5,7 @@
 #include <map>
 
 #include "scoped_env.hpp"
+#include "tests/worker/fed_readings.hpp"
 #include "worker/machine_readings.hpp"
 
 namespace pelorin {
@@ -21,15 +22,6 @@ void lay_out(const fs::path& folder, const Supplies& supplies) {
         fs::create_directories(folder / name);
         for (const auto& [attribute, value] : attributes) test::write_file(folder / name / attribute, value + "\n");
     }
-}
-
-const char* name_of(PowerSource s) {
-    switch (s) {
-        case PowerSource::mains: return "mains";
-        case PowerSource::battery: return "battery";
-        case PowerSource::no_battery: return "no_battery";
-    }
-    return "?";
 }
 
 TEST(PowerSupplyFolder, TableOfMachines) {
@@ -77,7 +69,7 @@ TEST(PowerSupplyFolder, TableOfMachines) {
         test::TempDir dir;
         lay_out(dir.path() / "supplies", c.supplies);
         const PowerReading got = power_from_supply_folder(dir.path() / "supplies");
-        EXPECT_EQ(got.source, c.want) << c.name << ": got " << name_of(got.source);
+        EXPECT_EQ(got.source, c.want) << c.name << ": got " << test::name_of(got.source);
         EXPECT_EQ(got.unreadable, "") << c.name;
     }
 }
