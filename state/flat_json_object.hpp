@@ -42,5 +42,7 @@ struct FlatFileLoad {
     std::string unusable;
 };
 FlatFileLoad read_flat_json_file(const std::filesystem::path& path);
+// The same on bytes already read.
+FlatFileLoad flat_json_load(std::string_view text);
 
 }  // namespace pelorin

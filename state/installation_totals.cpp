@@ -12,17 +12,7 @@ namespace {
 
 constexpr const char* kFileName = "totals.json";
 
-}  // namespace
-
-InstallationTotals fresh_totals(std::string since) { return InstallationTotals{0, BigUint(), std::move(since)}; }
-
-std::string totals_text(const InstallationTotals& t) {
-    return "{\"units_accepted\":" + std::to_string(t.units_accepted) + ",\"starts_verified\":\"" +
-           biguint_to_decimal(t.starts_verified) + "\",\"since\":\"" + t.since + "\"}\n";
-}
-
-TotalsLoad load_totals() {
-    const FlatFileLoad file = read_flat_json_file(data_folder_location() / kFileName);
+TotalsLoad totals_of(const FlatFileLoad& file) {
     if (!file.members) return TotalsLoad{std::nullopt, file.unusable};
     try {
         const FlatMembers m(*file.members);
@@ -37,6 +27,19 @@ TotalsLoad load_totals() {
         return TotalsLoad{std::nullopt, e.what()};
     }
 }
+
+}  // namespace
+
+InstallationTotals fresh_totals(std::string since) { return InstallationTotals{0, BigUint(), std::move(since)}; }
+
+std::string totals_text(const InstallationTotals& t) {
+    return "{\"units_accepted\":" + std::to_string(t.units_accepted) + ",\"starts_verified\":\"" +
+           biguint_to_decimal(t.starts_verified) + "\",\"since\":\"" + t.since + "\"}\n";
+}
+
+TotalsLoad load_totals() { return totals_of(read_flat_json_file(data_folder_location() / kFileName)); }
+
+TotalsLoad totals_from_text(std::string_view text) { return totals_of(flat_json_load(text)); }
 
 void save_totals(const InstallationTotals& totals) {
     switch (write_replacing(data_folder() / kFileName, totals_text(totals), FileAccess::shared)) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "wideint/biguint.hpp"
 
@@ -29,6 +30,8 @@ struct TotalsLoad {
 };
 // Reads only: creates no folder.
 TotalsLoad load_totals();
+// The same on a file's bytes already read.
+TotalsLoad totals_from_text(std::string_view text);
 
 // Throws std::runtime_error "Could not write this computer's totals" or "Could not commit this
 // computer's totals"; the previous file is then unchanged.

@@ -15,16 +15,7 @@ constexpr std::uint32_t kLongestInUseMinutes = 24 * 60;
 
 const char* flag(bool value) { return value ? "true" : "false"; }
 
-}  // namespace
-
-std::string settings_text(const WorkerSettings& s) {
-    return "{\"profile\":" + std::to_string(s.profile) + ",\"pause_on_battery\":" + flag(s.pause_on_battery) +
-           ",\"pause_while_in_use\":" + flag(s.pause_while_in_use) +
-           ",\"in_use_minutes\":" + std::to_string(s.in_use_minutes) + "}\n";
-}
-
-SettingsLoad load_settings() {
-    const FlatFileLoad file = read_flat_json_file(data_folder_location() / kFileName);
+SettingsLoad settings_of(const FlatFileLoad& file) {
     if (!file.members) return SettingsLoad{{}, file.unusable};
     try {
         // Every member is read before any is used: a file is taken whole or not at all.
@@ -39,6 +30,18 @@ SettingsLoad load_settings() {
         return SettingsLoad{{}, e.what()};
     }
 }
+
+}  // namespace
+
+std::string settings_text(const WorkerSettings& s) {
+    return "{\"profile\":" + std::to_string(s.profile) + ",\"pause_on_battery\":" + flag(s.pause_on_battery) +
+           ",\"pause_while_in_use\":" + flag(s.pause_while_in_use) +
+           ",\"in_use_minutes\":" + std::to_string(s.in_use_minutes) + "}\n";
+}
+
+SettingsLoad load_settings() { return settings_of(read_flat_json_file(data_folder_location() / kFileName)); }
+
+SettingsLoad settings_from_text(std::string_view text) { return settings_of(flat_json_load(text)); }
 
 void save_settings(const WorkerSettings& settings) {
     switch (write_replacing(data_folder() / kFileName, settings_text(settings), FileAccess::shared)) {

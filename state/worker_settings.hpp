@@ -4,6 +4,7 @@
 // defaults, never a failure.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pelorin {
 
@@ -24,6 +25,8 @@ struct SettingsLoad {
     std::string unusable;
 };
 SettingsLoad load_settings();
+// The same on a file's bytes already read (both empty: the defaults, nothing to say).
+SettingsLoad settings_from_text(std::string_view text);
 
 // Through the same durable replace as the checkpoint. Throws std::runtime_error "Could not
 // write settings" or "Could not commit settings"; the previous file is then unchanged.
