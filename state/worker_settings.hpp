@@ -25,7 +25,7 @@ struct SettingsLoad {
     std::string unusable;
 };
 SettingsLoad load_settings();
-// The same on a file's bytes already read (both empty: the defaults, nothing to say).
+// The same on a file's bytes already read (no bytes at all: "it is empty").
 SettingsLoad settings_from_text(std::string_view text);
 
 // Through the same durable replace as the checkpoint. Throws std::runtime_error "Could not
