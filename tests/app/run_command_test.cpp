@@ -207,7 +207,11 @@ TEST(RunCommand, BadArgumentsExitTwo) {
 // lease is kept with heartbeats; mains power again and it goes on within seconds. The accepted
 // unit's line and `status` show this computer's totals.
 TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
-    DevCoordinatorProcess coordinator(kOneUnit);
+    // A unit of 2^31 starts: still several chunks before the reading (up to 2 s old) sees the
+    // battery, and a check of the result that ends well within the worker's reply time-out on
+    // a loaded machine, so that the accepted unit reaches the totals.
+    DevCoordinatorProcess coordinator(
+        {"--difficulty-bits", "8", "--begin", "2^40", "--end", "1101659111424", "--unit-size", "2^31"});
     test::TempDir data, supplies;
     std::filesystem::create_directories(supplies.path() / "AC");
     std::filesystem::create_directories(supplies.path() / "BAT0");
@@ -237,13 +241,13 @@ TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     EXPECT_LT(std::chrono::steady_clock::now() - plugged_in, 10s) << "work went on only after a long wait";
     EXPECT_EQ(worker.wait(), 0) << worker.output();
     const std::regex accepted("Unit accepted \xC2\xB7 [^|\n]+ \\| Requesting more work\\.\\.\\. \\| This computer: 1 unit "
-                              "accepted, 8589934592 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
+                              "accepted, 2147483648 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
     EXPECT_TRUE(std::regex_search(worker.output(), accepted)) << worker.output();
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 
     WorkerProcess status({"status"}, {data.path(), "/nonexistent"});
     EXPECT_EQ(status.wait(), 0);
-    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 8589934592 starts "
+    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 2147483648 starts "
                                                               "verified since \\d{4}-\\d\\d-\\d\\d\\.\n$")))
         << status.output();
 }
