@@ -38,13 +38,21 @@ std::optional<UnitPosition> checkpointed_unit() {
 }
 
 // This installation's totals to count on from. A file that is lost or cannot be read costs
-// its counts, never the run; a worker that has not registered yet has nothing to lose.
+// its counts, never the run; a worker that has not registered yet has nothing to lose. Fresh
+// totals are kept at once: counting begins on the day of the first run (the one that
+// registers), not of the first accepted unit, and a lost file is said to be lost once.
 InstallationTotals totals_for_run(FrontEnd& fe, bool registered) {
     TotalsLoad stored = load_totals();
     if (stored.totals) return std::move(*stored.totals);
     if (!stored.unusable.empty()) fe.post_status(totals_unusable_text(stored.unusable));
     else if (registered) fe.post_status(totals_missing_text());
-    return fresh_totals(utc_time_text(std::chrono::system_clock::now(), "%Y-%m-%d"));
+    InstallationTotals fresh = fresh_totals(utc_time_text(std::chrono::system_clock::now(), "%Y-%m-%d"));
+    try {
+        save_totals(fresh);
+    } catch (const std::exception& e) {
+        fe.post_status(totals_unsaved_text(e.what()));
+    }
+    return fresh;
 }
 
 }  // namespace

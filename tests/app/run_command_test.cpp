@@ -94,6 +94,12 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
                                                      " +[0-9]+ of 8589934592 starts verified \\([0-9.]+%\\)\n")))
         << report;
     EXPECT_EQ(report.find(stored_token(data.path())), std::string::npos) << report;
+    // The totals are kept from the first run on, counting from the day it registered.
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nThis computer: 0 units accepted, 0 starts verified since "
+                                                     "\\d{4}-\\d\\d-\\d\\d\\.\n$")))
+        << report;
+    // Lost since: the next run says so and counts again from zero.
+    std::filesystem::remove(data.path() / "PelorinWorker" / "totals.json");
 
     // Replies that echo the token, as it stands and with a character written as a JSON escape
     // (in the fault's JSON, "\\u00xx" is a backslash and u00xx): waited out, the token shown as
@@ -115,6 +121,9 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
     EXPECT_EQ(second.output().find(token), std::string::npos);
     EXPECT_EQ(second.output().find(token.substr(1)), std::string::npos) << second.output();
     EXPECT_NE(second.output().find("Resuming checkpoint at "), std::string::npos) << second.output();
+    EXPECT_NE(second.output().find("This computer's totals were not found; counting again from zero.\n"),
+              std::string::npos)
+        << second.output();
     EXPECT_EQ(second.output().find("Registering public worker"), std::string::npos);  // identity kept
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 }
@@ -205,7 +214,7 @@ TEST(RunCommand, BadArgumentsExitTwo) {
 // With --pause-on-battery, a laptop's power supplies (a folder of the test's own) going over to
 // battery: the worker waits after its chunk with a line that says why, no chunk runs and the
 // lease is kept with heartbeats; mains power again and it goes on within seconds. The accepted
-// unit's line and `status` show this computer's totals.
+// unit's line and `status` show this computer's totals, counted from zero after a damaged file.
 TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     // A unit of 2^31 starts: still several chunks before the reading (up to 2 s old) sees the
     // battery, and a check of the result that ends well within the worker's reply time-out on
@@ -218,10 +227,17 @@ TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     test::write_file(supplies.path() / "AC" / "type", "Mains\n");
     test::write_file(supplies.path() / "AC" / "online", "1\n");
     test::write_file(supplies.path() / "BAT0" / "type", "Battery\n");
+    // Totals cut short by an earlier crash: counted again from zero, with a line, and the run goes on.
+    std::filesystem::create_directories(data.path() / "PelorinWorker");
+    test::write_file(data.path() / "PelorinWorker" / "totals.json", "{\"units_accepted\":41,\"starts_ver");
     test::WorkerOptions options{data.path(), coordinator.ca_file()};
     options.environment = {"PELORIN_POWER_SUPPLY_DIR=" + supplies.path().string()};
     WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--pause-on-battery"}), options);
     ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
+    EXPECT_NE(worker.output().find("This computer's totals could not be read (it is cut short); counting again "
+                                   "from zero.\n"),
+              std::string::npos)
+        << worker.output();
     test::write_file(supplies.path() / "AC" / "online", "0\n");
     ASSERT_TRUE(worker.wait_for_output("PAUSED \xC2\xB7 on battery power | Work goes on when the computer is on mains "
                                        "power again. | The unit stands at ",
