@@ -91,11 +91,7 @@ std::string checkpoint_text(const Checkpoint& cp) {
 }
 
 void save_checkpoint(const Checkpoint& cp) {
-    switch (write_replacing(data_folder() / kFileName, checkpoint_text(cp), FileAccess::shared)) {
-        case DurableWrite::done: return;
-        case DurableWrite::not_written: throw std::runtime_error("Could not write local checkpoint");
-        case DurableWrite::not_committed: throw std::runtime_error("Could not commit local checkpoint");
-    }
+    replace_or_throw(data_folder() / kFileName, checkpoint_text(cp), FileAccess::shared, "local checkpoint");
 }
 
 CheckpointLoad checkpoint_from_text(const std::string& text, const std::string& lease_id, const std::string& begin,

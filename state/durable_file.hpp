@@ -3,6 +3,7 @@
 // content is written to a temporary file and forced to disk, then moved over the old file,
 // and the move itself is made durable. The old file stays intact until the move.
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace pelorin {
@@ -29,6 +30,10 @@ enum class DurableWrite {
 // The whole replace: `bytes` written durably to `path` + ".tmp", then moved onto `path`. The
 // old file stays intact unless this returns done.
 DurableWrite write_replacing(const std::filesystem::path& path, std::string_view bytes, FileAccess access);
+// The same, its failures thrown as std::runtime_error "Could not write " + what or "Could not
+// commit " + what.
+void replace_or_throw(const std::filesystem::path& path, std::string_view bytes, FileAccess access,
+                      const std::string& what);
 
 // Makes `folder` accessible to its owner alone (POSIX mode 0700). False on failure.
 bool restrict_folder_to_owner(const std::filesystem::path& folder);

@@ -1,7 +1,6 @@
 #include "state/installation_totals.hpp"
 
 #include <regex>
-#include <stdexcept>
 
 #include "state/data_folder.hpp"
 #include "state/durable_file.hpp"
@@ -42,11 +41,7 @@ TotalsLoad load_totals() { return totals_of(read_flat_json_file(data_folder_loca
 TotalsLoad totals_from_text(std::string_view text) { return totals_of(flat_json_load(text)); }
 
 void save_totals(const InstallationTotals& totals) {
-    switch (write_replacing(data_folder() / kFileName, totals_text(totals), FileAccess::shared)) {
-        case DurableWrite::done: return;
-        case DurableWrite::not_written: throw std::runtime_error("Could not write this computer's totals");
-        case DurableWrite::not_committed: throw std::runtime_error("Could not commit this computer's totals");
-    }
+    replace_or_throw(data_folder() / kFileName, totals_text(totals), FileAccess::shared, "this computer's totals");
 }
 
 }  // namespace pelorin

@@ -1,6 +1,5 @@
 #include "state/worker_settings.hpp"
 
-#include <stdexcept>
 
 #include "state/data_folder.hpp"
 #include "state/durable_file.hpp"
@@ -44,11 +43,7 @@ SettingsLoad load_settings() { return settings_of(read_flat_json_file(data_folde
 SettingsLoad settings_from_text(std::string_view text) { return settings_of(flat_json_load(text)); }
 
 void save_settings(const WorkerSettings& settings) {
-    switch (write_replacing(data_folder() / kFileName, settings_text(settings), FileAccess::shared)) {
-        case DurableWrite::done: return;
-        case DurableWrite::not_written: throw std::runtime_error("Could not write settings");
-        case DurableWrite::not_committed: throw std::runtime_error("Could not commit settings");
-    }
+    replace_or_throw(data_folder() / kFileName, settings_text(settings), FileAccess::shared, "settings");
 }
 
 }  // namespace pelorin
