@@ -9,6 +9,9 @@ packages=(
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
   # The campaign server's database, and the demo's certificates.
   libsqlite3-dev openssl
+  # Whether the computer is in use: systemd-logind over the system bus (libsystemd); the tests
+  # run a bus of their own (dbus-daemon).
+  libsystemd-dev dbus-daemon
   # The Linux package and its tests: dpkg-deb and dpkg-shlibdeps, file, systemd-analyze, groff.
   dpkg-dev file systemd groff-base
   # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).
