@@ -14,12 +14,13 @@
 namespace pelorin {
 
 StatusCommand::StatusCommand(CLI::App& parent) {
-    app_ = parent.add_subcommand("status", "Show the data folder, the stored identity and the checkpoint");
+    app_ = parent.add_subcommand("status",
+                                 "Show the data folder, the stored identity, the checkpoint and what this computer has done");
     app_->footer("Reads the data folder only; the coordinator is not contacted and the token is never shown.");
 }
 
 std::string status_report(const std::string& folder, bool folder_exists, const std::string& identity_text,
-                          const CheckpointLoad& checkpoint) {
+                          const CheckpointLoad& checkpoint, const TotalsLoad& totals) {
     std::string out = "Data folder   " + folder + (folder_exists ? "" : " (not made yet)") + "\n";
     if (identity_text.empty()) {
         out += "Identity      none stored; the next run registers\n";
@@ -44,6 +45,14 @@ std::string status_report(const std::string& folder, bool folder_exists, const s
         out += "              " + std::to_string(cp->offset) + " of " + std::to_string(count) +
                " starts verified (" + unit_percent_text(cp->offset, count) + ")\n";
     }
+    if (const auto& t = totals.totals) {
+        out += installation_totals_text(t->units_accepted, biguint_to_decimal(t->starts_verified), t->since) + "\n";
+    } else if (!totals.unusable.empty()) {
+        out += "This computer: totals unusable (" + printable_text(totals.unusable) +
+               "); the next run counts again from zero.\n";
+    } else {
+        out += "This computer: no unit accepted yet.\n";
+    }
     return out;
 }
 
@@ -52,7 +61,8 @@ int StatusCommand::run() const {
     const std::filesystem::path folder = data_folder_location();
     std::error_code ec;
     const bool exists = std::filesystem::is_directory(folder, ec);
-    std::cout << status_report(path_text(folder), exists, read_identity_text(), load_stored_checkpoint());
+    std::cout << status_report(path_text(folder), exists, read_identity_text(), load_stored_checkpoint(),
+                             load_totals());
     return 0;
 }
 

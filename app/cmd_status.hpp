@@ -5,6 +5,7 @@
 #include <string>
 
 #include "state/checkpoint.hpp"
+#include "state/installation_totals.hpp"
 
 namespace pelorin {
 
@@ -19,8 +20,9 @@ private:
 };
 
 // The report's lines, from what the folder holds: its path (and whether it exists), the
-// identity text (empty when none is stored) and what load_stored_checkpoint found.
+// identity text (empty when none is stored), what load_stored_checkpoint found and this
+// installation's totals.
 std::string status_report(const std::string& folder, bool folder_exists, const std::string& identity_text,
-                          const CheckpointLoad& checkpoint);
+                          const CheckpointLoad& checkpoint, const TotalsLoad& totals);
 
 }  // namespace pelorin

@@ -1,10 +1,12 @@
 #include "app/main_window_win32.hpp"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 
 #include "coordinator/windows_text.hpp"
+#include "state/data_folder.hpp"
 #include "worker/display_text.hpp"
 #include "worker/status_text.hpp"
 
@@ -42,8 +44,17 @@ StatusMessageText::~StatusMessageText() { --live_status_texts; }
 long StatusMessageText::live_count() { return live_status_texts.load(); }
 
 MainWindow::MainWindow(HINSTANCE instance, WorkerBody body)
-    : instance_(instance), body_(std::move(body)), worker_done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    : instance_(instance),
+      body_(std::move(body)),
+      worker_done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      settings_(load_settings().settings),  // a missing or unusable file: the defaults
+      tray_(instance) {
     if (!worker_done_) throw std::runtime_error("Could not create the worker's end event");
+    pause_controls.on_battery = settings_.pause_on_battery;
+    pause_controls.while_in_use = settings_.pause_while_in_use;
+    pause_controls.in_use_limit_ms = std::chrono::milliseconds(std::chrono::minutes(settings_.in_use_minutes)).count();
+    tip_.status = kReadyText;
+    tip_.totals = load_totals().totals;
 }
 
 MainWindow::~MainWindow() {
@@ -86,7 +97,12 @@ void MainWindow::finish() {
 
 void MainWindow::post_status(std::string text) {
     // Error bodies and audit texts come from outside: their control characters are replaced.
-    auto message = std::make_unique<StatusMessageText>(utf8_to_utf16(printable_text(text)));
+    std::string shown = printable_text(text);
+    auto message = std::make_unique<StatusMessageText>(utf8_to_utf16(shown));
+    {
+        std::lock_guard lock(tip_mutex_);
+        tip_.status = std::move(shown);
+    }
     // The lock keeps the window from going between the test and the post (the system
     // discards what is queued for a destroyed window); posting never waits for the UI
     // thread, so neither does this.
@@ -99,6 +115,58 @@ void MainWindow::post_status(std::string text) {
 int MainWindow::selected_profile() {
     // A message to a destroyed combo box fails at once and answers 0.
     return static_cast<int>(SendMessageW(profile_combo_, CB_GETCURSEL, 0, 0));
+}
+
+void MainWindow::unit_progress(const UnitPosition& unit, double starts_per_second) {
+    std::lock_guard lock(tip_mutex_);
+    tip_.unit_percent = unit_percent_text(unit.offset, unit.count);
+    tip_.starts_per_second = starts_per_second;
+}
+
+void MainWindow::unit_accepted(const std::string& audit, const InstallationTotals& totals) {
+    {
+        std::lock_guard lock(tip_mutex_);
+        tip_.unit_percent.reset();
+        tip_.totals = totals;
+    }
+    FrontEnd::unit_accepted(audit, totals);  // the panel's text as it stands
+}
+
+std::string MainWindow::tray_tip() const {
+    std::lock_guard lock(tip_mutex_);
+    TrayTipState state = tip_;
+    state.paused = running.load() && paused.load();
+    // The unit's line belongs to work in progress or waiting, not to a text between units.
+    const bool at_work = state.status.starts_with("WORKING") || state.status.starts_with("PAUSED") || state.paused;
+    if (!at_work) state.unit_percent.reset();
+    return tray_tip_text(state);
+}
+
+void MainWindow::refresh_tray_tip() { tray_.set_tip(utf8_to_utf16(tray_tip())); }
+
+void MainWindow::show_from_tray() {
+    HWND window = this->window();
+    if (!window) return;
+    ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
+
+void MainWindow::toggle_option(bool WorkerSettings::*option) {
+    settings_.*option = !(settings_.*option);
+    pause_controls.on_battery = settings_.pause_on_battery;
+    pause_controls.while_in_use = settings_.pause_while_in_use;
+    keep_settings();
+}
+
+void MainWindow::keep_settings() {
+    try {
+        save_settings(settings_);
+    } catch (const std::exception& e) {
+        // The choice holds for this run; the panel keeps the worker's texts.
+        tray_.balloon(L"Pelorin Community Worker",
+                      utf8_to_utf16(std::string(e.what()) + " in " + path_text(data_folder_location()) +
+                                    ". The choice holds until the program ends."));
+    }
 }
 
 LRESULT CALLBACK MainWindow::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -120,28 +188,70 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
                 std::lock_guard lock(post_mutex_);
                 window_ = window;
             }
+            tray_.add(window, utf8_to_utf16(tray_tip()));
             return 0;
         case WM_CLOSE:
             if (worker_.joinable()) worker_.request_stop();
             DestroyWindow(window);
             return 0;
         case WM_DESTROY:
+            tray_.remove();
             close_status_queue(window);
             PostQuitMessage(0);
             return 0;
         case WM_COMMAND:
             switch (LOWORD(wparam)) {
                 case kStartButtonId: on_start(); break;
-                case kPauseButtonId: on_pause(); break;
+                case kPauseButtonId:
+                case kMenuPauseId: on_pause(); break;
+                case kMenuShowId: show_from_tray(); break;
+                case kMenuPauseOnBatteryId: toggle_option(&WorkerSettings::pause_on_battery); break;
+                case kMenuPauseWhileInUseId: toggle_option(&WorkerSettings::pause_while_in_use); break;
+                // As closing the window: the chunk in progress finishes and is checkpointed.
+                case kMenuExitId: PostMessageW(window, WM_CLOSE, 0, 0); break;
+                case kProfileComboId:
+                    // The worker reads the selection after its chunk; the choice is kept for
+                    // the next start.
+                    if (HIWORD(wparam) == CBN_SELCHANGE) {
+                        const auto index = static_cast<int>(SendMessageW(profile_combo_, CB_GETCURSEL, 0, 0));
+                        if (index >= 0 && index != settings_.profile) {
+                            settings_.profile = index;
+                            keep_settings();
+                        }
+                    }
+                    break;
                 default: break;
             }
+            refresh_tray_tip();
             return 0;
         case kStatusMessage: {
             std::unique_ptr<StatusMessageText> text(reinterpret_cast<StatusMessageText*>(lparam));
             if (text) SetWindowTextW(status_panel_, text->text.c_str());
+            refresh_tray_tip();
             return 0;
         }
+        case kTrayMessage:
+            switch (LOWORD(lparam)) {
+                case WM_LBUTTONUP:
+                case WM_LBUTTONDBLCLK: show_from_tray(); break;
+                case WM_RBUTTONUP:
+                case WM_CONTEXTMENU:
+                    open_tray_menu(window, TrayMenuState{running.load(), paused.load(), settings_.pause_on_battery,
+                                                         settings_.pause_while_in_use});
+                    break;
+                default: break;
+            }
+            return 0;
+        case WM_SIZE:
+            // Minimized, the window waits in the notification area; without an icon there it
+            // stays on the taskbar, or nothing would bring it back.
+            if (wparam == SIZE_MINIMIZED && tray_.shown()) ShowWindow(window, SW_HIDE);
+            return DefWindowProcW(window, message, wparam, lparam);
         default:
+            if (message == tray_.taskbar_created() && message != 0) {
+                tray_.add(window, utf8_to_utf16(tray_tip()));
+                return 0;
+            }
             return DefWindowProcW(window, message, wparam, lparam);
     }
 }
@@ -161,7 +271,7 @@ void MainWindow::create_controls(HWND window) {
     if (!profile_combo_) return;
     for (const wchar_t* item : {L"Balanced - 85%", L"Maximum - 100%", L"Quiet - 50%"})
         SendMessageW(profile_combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-    SendMessageW(profile_combo_, CB_SETCURSEL, 0, 0);
+    SendMessageW(profile_combo_, CB_SETCURSEL, static_cast<WPARAM>(settings_.profile), 0);
     for (HWND control : {status_panel_, start_button_, pause_button_, profile_combo_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
 }

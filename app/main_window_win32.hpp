@@ -2,6 +2,10 @@
 // The program's one window: header, status panel, Start, Pause and the work profile. It is
 // the worker's front end: status texts arrive as posted window messages, the profile is
 // answered on the UI thread, and closing the window stops the worker after its chunk.
+// Beside it, an icon in the notification area: its tooltip shows the state, the unit and this
+// computer's totals; its menu shows the window, pauses and resumes, sets the two opt-in
+// pauses and exits as closing does; minimizing hides the window there. The profile and the
+// two options are kept in settings.json.
 #include <windows.h>
 
 #include <atomic>
@@ -11,6 +15,9 @@
 #include <string>
 #include <thread>
 
+#include "app/tray_icon_win32.hpp"
+#include "app/tray_tip.hpp"
+#include "state/worker_settings.hpp"
 #include "worker/front_end.hpp"
 
 namespace pelorin {
@@ -60,6 +67,14 @@ public:
     void post_status(std::string text) override;
     // Worker thread: the combo box's selection, asked of the UI thread (CB_ERR when none).
     int selected_profile() override;
+    // Worker thread: kept for the icon's tooltip, shown with the next status text.
+    void unit_progress(const UnitPosition& unit, double starts_per_second) override;
+    void unit_accepted(const std::string& audit, const InstallationTotals& totals) override;
+
+    const TrayIcon& tray() const { return tray_; }
+    // The tooltip as it stands (UTF-8), and the settings the window keeps.
+    std::string tray_tip() const;
+    const WorkerSettings& settings() const { return settings_; }
 
     HWND window() const {
         std::lock_guard lock(post_mutex_);
@@ -77,6 +92,11 @@ private:
     void create_controls(HWND window);
     void on_start();
     void on_pause();
+    void show_from_tray();
+    void refresh_tray_tip();
+    // Flips one of the opt-in pauses, for this run at once and in settings.json.
+    void toggle_option(bool WorkerSettings::*option);
+    void keep_settings();
     void wait_for_worker();
     void close_status_queue(HWND window);
 
@@ -90,6 +110,10 @@ private:
     HWND profile_combo_ = nullptr;
     HFONT font_ = nullptr;
     HANDLE worker_done_ = nullptr;  // set by the worker thread as its last act
+    WorkerSettings settings_;       // UI thread only
+    TrayIcon tray_;
+    mutable std::mutex tip_mutex_;
+    TrayTipState tip_;  // guarded by tip_mutex_
     std::jthread worker_;
 };
 

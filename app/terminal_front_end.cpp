@@ -80,6 +80,11 @@ void TerminalFrontEnd::unit_paused(const UnitPosition& unit) { show(unit_paused_
 
 void TerminalFrontEnd::unit_resumed(const UnitPosition& unit) { show(unit_resumed_text(unit), false); }
 
+void TerminalFrontEnd::unit_accepted(const std::string& audit, const InstallationTotals& totals) {
+    post_status(unit_accepted_text(audit) + "\r\n" +
+                installation_totals_text(totals.units_accepted, biguint_to_decimal(totals.starts_verified), totals.since));
+}
+
 void TerminalFrontEnd::run_stopped(const std::optional<UnitPosition>& unit) { show(run_stopped_text(unit), false); }
 
 void TerminalFrontEnd::show(const std::string& raw, bool is_progress) {

@@ -25,6 +25,8 @@ public:
     int selected_profile() override { return profile_; }
     void unit_paused(const UnitPosition& unit) override;
     void unit_resumed(const UnitPosition& unit) override;
+    // The accepted text with this computer's totals as its last line.
+    void unit_accepted(const std::string& audit, const InstallationTotals& totals) override;
     void run_stopped(const std::optional<UnitPosition>& unit) override;
 
     // The time stamped on journal lines and used to space progress lines (tests set it).

@@ -10,6 +10,9 @@ packages=(
   # The campaign server's databases (SQLite; PostgreSQL through libpqxx, and the server
   # itself, which the tests start in a folder of their own), and the demo's certificates.
   libsqlite3-dev libpqxx-dev postgresql openssl
+  # Whether the computer is in use: systemd-logind over the system bus (libsystemd); the tests
+  # run a bus of their own (dbus-daemon).
+  libsystemd-dev dbus-daemon
   # The Linux package and its tests: dpkg-deb and dpkg-shlibdeps, file, systemd-analyze, groff.
   dpkg-dev file systemd groff-base
   # The fuzz preset: clang 14 and its runtime libraries (libFuzzer is in libclang-rt-14-dev).

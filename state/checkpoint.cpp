@@ -1,14 +1,13 @@
 #include "state/checkpoint.hpp"
 
-#include <cmath>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
 
-#include "coordinator/safe_text.hpp"
 #include "state/data_folder.hpp"
 #include "state/durable_file.hpp"
 #include "state/flat_json_object.hpp"
+#include "state/flat_members.hpp"
 #include "state/whole_file.hpp"
 #include "wideint/text_forms.hpp"
 #include "wideint/unit_range.hpp"
@@ -19,91 +18,13 @@ namespace {
 constexpr const char* kFileName = "checkpoint.json";
 constexpr const char* kSetAsideName = "checkpoint.json.bad";
 
-// Why a checkpoint cannot be resumed; never leaves this file.
-class Unusable : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The members every checkpoint holds, read strictly: present, of their type, and sound.
-class Members {
-public:
-    explicit Members(const FlatObject& members) : members_(members) {}
-
-    // A text that is written back into checkpoint.json or sent in the result record.
-    std::string text(const char* key) const {
-        std::string value = member(key, FlatValue::Kind::text, "a text");
-        try {
-            require_safe_text("", key, value, TextPlace::json_string);
-        } catch (const std::runtime_error&) {
-            throw Unusable(std::string("its ") + key + " holds a control character");
-        }
-        return value;
-    }
-
-    std::uint64_t number(const char* key) const {
-        const std::string digits = member(key, FlatValue::Kind::number, "a number");
-        std::uint64_t value = 0;
-        for (const char c : digits) {
-            const auto digit = static_cast<std::uint64_t>(c - '0');
-            if (value > (UINT64_MAX - digit) / 10) throw Unusable(std::string("its ") + key + " is beyond 64 bits");
-            value = value * 10 + digit;
-        }
-        return value;
-    }
-
-    BigUint counter(const char* key) const {
-        const std::string value = member(key, FlatValue::Kind::text, "a text");
-        try {
-            return parse_biguint(value);
-        } catch (const std::exception&) {
-            throw Unusable(std::string("its ") + key + " is not a decimal integer");
-        }
-    }
-
-    // A time in seconds: finite and not negative, else it would go out as a bare word or a
-    // negative time in the result record, which the coordinator refuses on every try. A
-    // subnormal time is refused too: written in decimal, it would not load again.
-    double seconds(const char* key) const {
-        const std::string value = member(key, FlatValue::Kind::text, "a text");
-        double seconds = -1.0;
-        try {
-            std::size_t used = 0;
-            seconds = std::stod(value, &used);
-            if (used != value.size()) seconds = -1.0;
-        } catch (const std::exception&) {
-        }
-        if (!std::isfinite(seconds) || seconds < 0.0 || std::fpclassify(seconds) == FP_SUBNORMAL)
-            throw Unusable(std::string("its ") + key + " is not a number of seconds");
-        return seconds;
-    }
-
-    bool has(const char* key) const { return members_.find(key) != members_.end(); }
-
-    bool boolean(const char* key) const { return member(key, FlatValue::Kind::boolean, "true or false") == "true"; }
-
-private:
-    const std::string& member(const char* key, FlatValue::Kind kind, const char* what) const {
-        const auto it = members_.find(key);
-        if (it == members_.end()) throw Unusable(std::string("it lacks ") + key);
-        if (it->second.kind != kind) throw Unusable(std::string("its ") + key + " is not " + what);
-        return it->second.text;
-    }
-
-    const FlatObject& members_;
-};
-
 std::optional<std::string> read_checkpoint_file() { return read_whole_file(data_folder_location() / kFileName); }
 
-// The checkpoint a text holds, under its own lease; throws Unusable.
+// The checkpoint a text holds, under its own lease; throws NotFlatObject with why it cannot
+// be resumed.
 Checkpoint read_checkpoint(const std::string& text) {
-    FlatObject object;
-    try {
-        object = read_flat_json_object(text);
-    } catch (const NotFlatObject& e) {
-        throw Unusable(e.what());
-    }
-    const Members m(object);
+    const FlatObject object = read_flat_json_object(text);
+    const FlatMembers m(object);
     Checkpoint cp;
     cp.lease_id = m.text("lease_id");
     cp.begin = m.text("begin");
@@ -141,10 +62,10 @@ Checkpoint read_checkpoint(const std::string& text) {
         const EndBound bound = parse_end_bound(cp.end);
         length = unit_size(UnitRange{parse_u128(cp.begin), bound.value, bound.end_is_2_128});
     } catch (const std::exception& e) {
-        throw Unusable("its range is unusable: " + std::string(e.what()));
+        throw NotFlatObject("its range is unusable: " + std::string(e.what()));
     }
     if (cp.offset > length)
-        throw Unusable("its offset " + std::to_string(cp.offset) + " lies beyond the unit's " + std::to_string(length) +
+        throw NotFlatObject("its offset " + std::to_string(cp.offset) + " lies beyond the unit's " + std::to_string(length) +
                        " starts");
     return cp;
 }
@@ -170,13 +91,7 @@ std::string checkpoint_text(const Checkpoint& cp) {
 }
 
 void save_checkpoint(const Checkpoint& cp) {
-    const std::filesystem::path final_path = data_folder() / kFileName;
-    std::filesystem::path temp_path = final_path;
-    temp_path += ".tmp";
-    if (!write_file_durably(temp_path, checkpoint_text(cp), FileAccess::shared)) {
-        throw std::runtime_error("Could not write local checkpoint");
-    }
-    if (!replace_file(temp_path, final_path)) throw std::runtime_error("Could not commit local checkpoint");
+    replace_or_throw(data_folder() / kFileName, checkpoint_text(cp), FileAccess::shared, "local checkpoint");
 }
 
 CheckpointLoad checkpoint_from_text(const std::string& text, const std::string& lease_id, const std::string& begin,
@@ -184,7 +99,7 @@ CheckpointLoad checkpoint_from_text(const std::string& text, const std::string& 
     Checkpoint cp;
     try {
         cp = read_checkpoint(text);
-    } catch (const Unusable& e) {
+    } catch (const NotFlatObject& e) {
         return CheckpointLoad{std::nullopt, e.what()};
     }
     // Another unit's: the next save replaces it. The lease id does not matter: a unit handed
@@ -213,7 +128,7 @@ CheckpointLoad load_stored_checkpoint() {
     if (!text) return {};
     try {
         return CheckpointLoad{read_checkpoint(*text), {}};
-    } catch (const Unusable& e) {
+    } catch (const NotFlatObject& e) {
         return CheckpointLoad{std::nullopt, e.what()};
     }
 }

@@ -1,5 +1,7 @@
 #include "state/flat_json_object.hpp"
 
+#include "state/whole_file.hpp"
+
 namespace pelorin {
 namespace {
 
@@ -101,5 +103,29 @@ private:
 }  // namespace
 
 FlatObject read_flat_json_object(std::string_view text) { return Reader(text).object(); }
+
+namespace {
+
+FlatFileLoad too_large() {
+    return FlatFileLoad{std::nullopt, "it is larger than " + std::to_string(kSmallFileLimit) + " bytes"};
+}
+
+}  // namespace
+
+FlatFileLoad read_flat_json_file(const std::filesystem::path& path) {
+    const SmallFile file = read_small_file(path, kSmallFileLimit);
+    if (file.too_large) return too_large();
+    if (!file.bytes) return {};
+    return flat_json_load(*file.bytes);
+}
+
+FlatFileLoad flat_json_load(std::string_view text) {
+    if (text.size() > kSmallFileLimit) return too_large();
+    try {
+        return FlatFileLoad{read_flat_json_object(text), {}};
+    } catch (const NotFlatObject& e) {
+        return FlatFileLoad{std::nullopt, e.what()};
+    }
+}
 
 }  // namespace pelorin

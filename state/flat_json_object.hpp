@@ -3,7 +3,9 @@
 // without escapes, unsigned integers and booleans. Read back, such a file is either whole and
 // of that form or it is damaged (cut short by a crash or a full disk, edited, overwritten):
 // nothing in it is taken from a damaged file.
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,5 +31,18 @@ public:
 // escape and no control character; numbers are unsigned integers without leading zeros.
 // Throws NotFlatObject.
 FlatObject read_flat_json_object(std::string_view text);
+
+// The most a small file of the program's own (settings, totals) may hold.
+inline constexpr std::size_t kSmallFileLimit = 64 * 1024;
+
+// Such a file read whole: its members, or why it cannot be used ("it is larger than 65536
+// bytes", "it is malformed at byte 3"); both empty when there is no file.
+struct FlatFileLoad {
+    std::optional<FlatObject> members;
+    std::string unusable;
+};
+FlatFileLoad read_flat_json_file(const std::filesystem::path& path);
+// The same on bytes already read.
+FlatFileLoad flat_json_load(std::string_view text);
 
 }  // namespace pelorin

@@ -19,4 +19,19 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
     }
 }
 
+SmallFile read_small_file(const std::filesystem::path& path, std::size_t limit) {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return {};
+        std::string bytes(limit + 1, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (in.bad()) return {};
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > limit) return SmallFile{std::nullopt, true};
+        return SmallFile{std::move(bytes), false};
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 }  // namespace pelorin

@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "state/installation_totals.hpp"
+#include "worker/pause_rules.hpp"
+
 namespace pelorin {
 
 // Where the unit in progress stands.
@@ -30,12 +33,20 @@ public:
     // A pause took hold between two chunks of a unit, and later let go.
     virtual void unit_paused(const UnitPosition&) {}
     virtual void unit_resumed(const UnitPosition&) {}
+    // After each chunk, before its progress text: where the unit stands and this run's rate.
+    virtual void unit_progress(const UnitPosition&, double /*starts_per_second*/) {}
+    // The coordinator accepted a unit; `totals` are this installation's with it counted. The
+    // window shows the accepted text as it stands; others may show the totals beside it.
+    virtual void unit_accepted(const std::string& audit, const InstallationTotals& totals);
     // The run ends on a stop request: `unit` is where the unit in progress stands, its
     // checkpoint saved; absent when no unit was in progress.
     virtual void run_stopped(const std::optional<UnitPosition>&) {}
 
     std::atomic<bool> paused{false};   // set and cleared by the user; read between chunks
     std::atomic<bool> running{false};  // set by Start; the run clears it when it fails
+    // The opt-in pauses for the computer's owner (on battery power, while in use); read
+    // between chunks.
+    PauseControls pause_controls;
 };
 
 }  // namespace pelorin

@@ -8,9 +8,11 @@
 #include "coordinator/https_transport.hpp"
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
+#include "state/installation_totals.hpp"
 #include "wideint/decimal.hpp"
 #include "wideint/unit_range.hpp"
 #include "wideint/text_forms.hpp"
+#include "worker/machine_watch.hpp"
 #include "worker/status_text.hpp"
 #include "worker/token_text.hpp"
 
@@ -70,22 +72,54 @@ private:
     std::optional<Clock::time_point> last_;
 };
 
-// The one place a pause is waited out, wherever it begins. With a lease in hand the pause holds
-// it, heartbeats going on, and the front end is told where the unit stands; without one the
-// paused text is posted on every look. False when a stop ends the pause.
-bool wait_while_paused(const std::stop_token& stop, FrontEnd& fe, LeaseKeeper& keeper, std::chrono::nanoseconds poll) {
-    if (!fe.paused.load()) return true;
+// The one place a pause is waited out, wherever it begins, whatever its reason. With a lease
+// in hand the pause holds it, heartbeats going on. The user's pause is told to the front end
+// as before (where the unit stands; between units the paused text on every look); a pause for
+// the computer's owner posts a text that says why, once as it begins. False when a stop ends
+// the pause.
+bool wait_while_paused(const std::stop_token& stop, FrontEnd& fe, LeaseKeeper& keeper, MachineWatch& watch,
+                       std::chrono::nanoseconds poll) {
+    PauseReason reason = watch.reason(fe.paused.load());
+    if (reason == PauseReason::none) return true;
     const bool holding = keeper.held().has_value();
-    if (holding) fe.unit_paused(keeper.held()->unit);
-    while (fe.paused.load()) {
+    PauseReason shown = PauseReason::none;
+    while (reason != PauseReason::none) {
         if (stop.stop_requested()) return false;
+        if (reason != shown) {
+            const auto& unit = keeper.held();
+            if (reason == PauseReason::user) {
+                if (unit) fe.unit_paused(unit->unit);
+            } else {
+                fe.post_status(machine_paused_text(reason == PauseReason::on_battery,
+                                                   fe.pause_controls.load().in_use_limit,
+                                                   unit ? unit_percent_text(unit->unit.offset, unit->unit.count) : ""));
+            }
+            shown = reason;
+        }
         if (keeper.held()) keeper.heartbeat_if_due();
-        else fe.post_status(kPausedText);
+        else if (reason == PauseReason::user) fe.post_status(kPausedText);
         sleep_unless_stopped(stop, poll);
+        reason = watch.reason(fe.paused.load());
     }
     if (stop.stop_requested()) return false;
     if (holding && keeper.held()) fe.unit_resumed(keeper.held()->unit);
     return true;
+}
+
+// An accepted unit counted in this installation's totals, saved at once. A totals file that
+// cannot be written costs a line, never the run: the totals stay in memory for the next save.
+void count_accepted_unit(FrontEnd& fe, CycleState& state, std::uint64_t starts, const std::string& audit) {
+    ++state.units_completed;
+    ++state.totals.units_accepted;
+    state.totals.starts_verified.add_u64(starts);
+    std::string unsaved;
+    try {
+        save_totals(state.totals);
+    } catch (const std::exception& e) {
+        unsaved = e.what();
+    }
+    fe.unit_accepted(audit, state.totals);
+    if (!unsaved.empty()) fe.post_status(totals_unsaved_text(unsaved));
 }
 
 }  // namespace
@@ -128,10 +162,14 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         else sleep_unless_stopped(stop, duration);
     };
     LeaseKeeper keeper(token, state, timing.heartbeat_interval);
+    const std::shared_ptr<MachineReadings> readings =
+        timing.readings ? timing.readings : std::shared_ptr<MachineReadings>(platform_machine_readings());
+    MachineWatch watch(*readings, fe.pause_controls, [&fe](std::string text) { fe.post_status(std::move(text)); },
+                       timing.machine_poll);
     // The unit in hand stays leased and its checkpoint stays on disk.
     const auto stopped = [&] { fe.run_stopped(state.held ? std::optional(state.held->unit) : std::nullopt); };
     for (;;) {
-        if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, timing.pause_poll)) {
+        if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, watch, timing.pause_poll)) {
             stopped();
             return;
         }
@@ -175,7 +213,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         auto unit_start = Clock::now();
         while (offset < count) {
             const auto pause_began = Clock::now();
-            if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, timing.pause_poll)) break;
+            if (stop.stop_requested() || !wait_while_paused(stop, fe, keeper, watch, timing.pause_poll)) break;
             unit_start += Clock::now() - pause_began;
             const std::uint64_t n = std::min(count - offset, chunk);
             const UnitRange piece = sub_range(range, offset, n);
@@ -186,6 +224,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
             state.held->unit.offset = offset;
             const double rate =
                 static_cast<double>(offset - resumed_at) / std::max(1e-6, seconds_between(unit_start, Clock::now()));
+            fe.unit_progress(state.held->unit, rate);
             fe.post_status(progress_text(backend, static_cast<double>(offset) * 100.0 / static_cast<double>(count), rate,
                                          state.units_completed,
                                          static_cast<double>(count - offset) / std::max(1.0, rate)));
@@ -208,8 +247,7 @@ void run_lease_cycle(std::stop_token stop, FrontEnd& fe, const std::string& toke
         if (done.rejected) {
             fe.post_status(unit_rejected_text(audit));
         } else {
-            ++state.units_completed;
-            fe.post_status(unit_accepted_text(audit));
+            count_accepted_unit(fe, state, count, audit);
         }
     }
 }

@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
 
 #include "engine/select_backend.hpp"
+#include "state/installation_totals.hpp"
 #include "worker/front_end.hpp"
+#include "worker/machine_readings.hpp"
 
 namespace pelorin {
 
@@ -21,6 +24,11 @@ struct LeaseCycleTiming {
     std::chrono::nanoseconds pause_poll = std::chrono::milliseconds(100);
     // The work profile's rest after a chunk; a stop cuts it short. Tests watch it here.
     std::function<void(const std::stop_token&, std::chrono::nanoseconds)> duty_sleep;
+    // How old a power or idle reading may be when the opt-in pauses are decided: work goes on
+    // within about this long of mains power coming back or the computer falling idle.
+    std::chrono::nanoseconds machine_poll = std::chrono::seconds(2);
+    // Where those readings come from; absent: the platform's own. Tests feed their own.
+    std::shared_ptr<MachineReadings> readings;
 };
 
 // A heartbeat or complete answered that the coordinator no longer knows the lease (404) or
@@ -54,13 +62,18 @@ struct HeldLease {
 // after every fault it waits out, and the lease it held then is still its own to keep.
 struct CycleState {
     std::uint64_t units_completed = 0;  // units the coordinator accepted
+    // This installation's totals, loaded when the run starts; each accepted unit is added and
+    // saved.
+    InstallationTotals totals;
     // Set when a unit is leased; cleared when it is completed or the coordinator says the
     // lease is gone. While it is set, a pause keeps the lease alive with heartbeats.
     std::optional<HeldLease> held;
 };
 
 // Returns on a stop request or when the coordinator reports the campaign complete; every
-// failure propagates. A checkpoint is resumed when it is sound and its range, backend and
+// failure propagates. Between chunks and between units work waits while the user has paused
+// it, or while an opt-in pause of the front end's `pause_controls` holds (on battery power,
+// the computer in use): a lease in hand is kept with heartbeats, and the status says why. A checkpoint is resumed when it is sound and its range, backend and
 // proof hash are those of the lease and backend in hand, whatever lease id it was saved under:
 // a unit's result never depends on the lease id, so an expired lease handed out again loses
 // no work. A checkpoint that cannot be resumed is set aside with a line that says why, and the

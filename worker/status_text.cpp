@@ -84,6 +84,40 @@ std::string unusable_checkpoint_text(const std::string& reason) {
     return "Local checkpoint unusable: " + reason + ".\r\nKept as checkpoint.json.bad; the unit starts from 0%.";
 }
 
+std::string machine_paused_text(bool on_battery, std::chrono::milliseconds in_use_limit,
+                                const std::string& unit_percent) {
+    std::string text = std::string("PAUSED") + kDot + (on_battery ? "on battery power" : "computer in use") + "\r\n\r\n";
+    text += on_battery ? "Work goes on when the computer is on mains power again."
+                       : "Work goes on once the computer has had no input for " + wait_text(in_use_limit) + ".";
+    text += unit_percent.empty() ? "\r\nNo computation is running."
+                                 : "\r\nThe unit stands at " + unit_percent + ", checkpointed; its lease is kept.";
+    return text;
+}
+
+std::string power_unreadable_text(const std::string& why) {
+    return "Could not read the power source (" + why + "); counting it as mains power.";
+}
+
+std::string idle_unreadable_text(const std::string& why) {
+    return "Could not read whether the computer is in use (" + why + "); counting it as idle.";
+}
+
+std::string installation_totals_text(std::uint64_t units_accepted, const std::string& starts_verified,
+                                     const std::string& since) {
+    return "This computer: " + std::to_string(units_accepted) + (units_accepted == 1 ? " unit" : " units") +
+           " accepted, " + starts_verified + " starts verified since " + since + ".";
+}
+
+std::string totals_unusable_text(const std::string& why) {
+    return "This computer's totals could not be read (" + why + "); counting again from zero.";
+}
+
+std::string totals_missing_text() { return "This computer's totals were not found; counting again from zero."; }
+
+std::string totals_unsaved_text(const std::string& message) {
+    return message + "; they are kept for this run and saved with the next accepted unit.";
+}
+
 std::string stopped_text(const std::string& message) {
     return "STOPPED\r\n\r\n" + message + "\r\n\r\nPress Start to retry.";
 }

@@ -45,6 +45,30 @@ std::string retry_text(const std::string& message, std::chrono::nanoseconds wait
 // "TOKEN REFUSED\r\n\r\n" + message + "\r\n\r\nRegistering this worker again."
 std::string token_refused_text(const std::string& message);
 
+// Work waits for the computer's owner (PauseReason on_battery or in_use): why, when it goes on,
+// and where the unit stands ("42.17%"; empty between units). The user's own pause keeps
+// kPausedText.
+std::string machine_paused_text(bool on_battery, std::chrono::milliseconds in_use_limit,
+                                const std::string& unit_percent);
+
+// A reading the opt-in pauses need could not be taken, and what the worker counts instead.
+std::string power_unreadable_text(const std::string& why);
+std::string idle_unreadable_text(const std::string& why);
+
+// What this installation has done: "This computer: 12 units accepted, 103079215104 starts
+// verified since 2026-12-10."
+std::string installation_totals_text(std::uint64_t units_accepted, const std::string& starts_verified,
+                                     const std::string& since);
+
+// This computer's totals could not be read (why), or were not found for a registered worker:
+// counting starts again from zero.
+std::string totals_unusable_text(const std::string& why);
+std::string totals_missing_text();
+
+// The totals could not be saved after an accepted unit: the message, and that they are saved
+// with the next one.
+std::string totals_unsaved_text(const std::string& message);
+
 // A moment in UTC as strftime's `format` writes it ("%H:%M:%S").
 std::string utc_time_text(std::chrono::system_clock::time_point at, const char* format);
 

@@ -11,6 +11,7 @@
 #include "gpu/cuda_backend.hpp"
 #include "gpu/run_backend.hpp"
 #include "state/checkpoint.hpp"
+#include "state/installation_totals.hpp"
 #include "wideint/decimal.hpp"
 #include "wideint/text_forms.hpp"
 #include "wideint/unit_range.hpp"
@@ -34,6 +35,24 @@ std::optional<UnitPosition> checkpointed_unit() {
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+// This installation's totals to count on from. A file that is lost or cannot be read costs
+// its counts, never the run; a worker that has not registered yet has nothing to lose. Fresh
+// totals are kept at once: counting begins on the day of the first run (the one that
+// registers), not of the first accepted unit, and a lost file is said to be lost once.
+InstallationTotals totals_for_run(FrontEnd& fe, bool registered) {
+    TotalsLoad stored = load_totals();
+    if (stored.totals) return std::move(*stored.totals);
+    if (!stored.unusable.empty()) fe.post_status(totals_unusable_text(stored.unusable));
+    else if (registered) fe.post_status(totals_missing_text());
+    InstallationTotals fresh = fresh_totals(utc_time_text(std::chrono::system_clock::now(), "%Y-%m-%d"));
+    try {
+        save_totals(fresh);
+    } catch (const std::exception& e) {
+        fe.post_status(totals_unsaved_text(e.what()));
+    }
+    return fresh;
 }
 
 }  // namespace
@@ -71,6 +90,7 @@ void worker_run(std::stop_token stop, FrontEnd& fe, const LeaseCycleTiming& timi
     try {
         start = start_run(stop, fe);
         CycleState cycle;
+        cycle.totals = totals_for_run(fe, !start.identity.token.empty());
         serve_coordinator(stop, fe, start, cycle, timing);
     } catch (const std::exception& e) {
         fe.post_status(stopped_text(without_tokens(e.what(), {start.identity.token})));
@@ -104,6 +124,7 @@ RunEnd worker_run_with_retry(std::stop_token stop, FrontEnd& fe, const LeaseCycl
     }
     Backoff backoff(retry, std::random_device{}());
     CycleState cycle;
+    cycle.totals = totals_for_run(fe, !start.identity.token.empty());
     std::uint64_t units_at_last_fault = 0;
     bool registered_again = false;
     for (bool again = false;; again = true) {

@@ -5,8 +5,10 @@
 # 127.0.0.1:PORT, runs under Wine in an X server of its own (Xvfb) against the development
 # coordinator, in a fresh Wine prefix that trusts only that coordinator's certificate
 # authority. PROBE.exe reads and presses the window through its own messages: Start, the
-# progress text, a screenshot, Pause ("Resume", work stops), resume, then a close while a
-# chunk runs, after which the program must end only once its checkpoint is written.
+# progress text, a screenshot, Pause ("Resume", work stops), resume; the notification icon
+# (there, its menu open in a second screenshot, the menu's Pause and Resume, an option kept in
+# settings.json, minimize and Show); then Exit from the icon's menu while a chunk runs, after
+# which the program must end only once its checkpoint is written.
 #
 # WORKDIR keeps screenshot.png, the logs and the worker's data folder; the Wine prefix is
 # removed at the end. Exit status 0 passed, 1 failed, 77 skipped (something missing).
@@ -26,6 +28,7 @@ readonly steady_seconds=2       # no new status text for this long: work has sto
 readonly change_seconds=60      # the next progress text after resuming
 readonly close_after_seconds=0.1  # from a progress text to the close: well inside the next chunk
 readonly exit_seconds=60        # the process ends after the close
+readonly menu_seconds=10        # the menu opens or closes, a menu command takes effect
 
 rm -rf "$work"
 mkdir -p "$work/localappdata"
@@ -53,6 +56,19 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=:$(cat "$work/display")
 say "X server on $DISPLAY"
+
+# Whether a notification icon is shown: Wine's notification area (the X11 driver's own
+# "Wine System Tray" window when no X tray takes the icons, else the shell's) shows while it
+# holds an icon.
+tray_visible() { probe windows | grep -qE '^(__winex11_standalone_tray|Shell_TrayWnd) visible '; }
+tray_icon_shown() {
+  local _
+  for _ in $(seq "$menu_seconds"); do
+    tray_visible && return 0
+    sleep 1
+  done
+  return 1
+}
 
 # A fresh Wine prefix: Wine's own fonts (caption buttons), windows drawn by Wine itself with
 # no window manager to wait for, and the data folder in WORKDIR.
@@ -108,6 +124,7 @@ expect_text() {  # CONTROL TEXT
   [ "$shown" = "$2" ] || fail "the $1 text is \"$shown\", expected \"$2\""
 }
 
+! tray_visible || fail "a notification area shows before the program runs: $(probe windows)"
 wine "$gui" >"$work/gui.log" 2>&1 &
 gui_pid=$!
 probe wait-window "$window_seconds" || fail "the window did not appear"
@@ -141,13 +158,43 @@ say "paused: \"Resume\" shown, the status text stands still"
 probe click pause
 expect_text pause "Pause"
 
-# Close a moment after a progress text: the next chunk (about 0.75 s of work) is then
-# running, past the worker's test for a stop before it. The program must go on until that
-# chunk and its checkpoint are done.
-probe close-on-change "$change_seconds" "$close_after_seconds" >"$work/close.txt" || fail "closing failed"
+# The notification icon: it is there, its menu opens from the icon's own message (and is
+# photographed), its Pause and Resume act as the button does, an option is kept in
+# settings.json, and minimizing hides the window there until Show.
+tray_icon_shown || fail "no notification icon: $(probe windows)"
+say "notification icon shown"
+probe tray-menu "$menu_seconds" || fail "the notification icon's menu did not open"
+/usr/bin/import -display "$DISPLAY" -window root "$work/tray_menu.png" || fail "no screenshot of the menu"
+say "the icon's menu open: $work/tray_menu.png"
+probe close-menu "$menu_seconds" || fail "the menu did not close"
+probe command pause
+probe wait-text pause "Resume" "$menu_seconds" >/dev/null || fail "the menu's Pause did not pause"
+probe wait-steady status "$steady_seconds" "$change_seconds" || fail "the status text kept changing while paused from the menu"
+probe command pause
+probe wait-text pause "Pause" "$menu_seconds" >/dev/null || fail "the menu's Resume did not resume"
+say "the menu's Pause and Resume act as the button"
+settings=$work/localappdata/PelorinWorker/settings.json
+probe command in-use
+for _ in $(seq $((menu_seconds * 10))); do grep -qs '"pause_while_in_use":true' "$settings" && break; sleep 0.1; done
+grep -qs '"pause_while_in_use":true' "$settings" || fail "the option was not kept: $(cat "$settings" 2>&1)"
+probe command in-use  # off again: the close below needs work in progress
+for _ in $(seq $((menu_seconds * 10))); do grep -qs '"pause_while_in_use":false' "$settings" && break; sleep 0.1; done
+say "settings.json: $(cat "$settings")"
+probe minimize
+for _ in $(seq $((menu_seconds * 10))); do [ "$(probe visible)" = hidden ] && break; sleep 0.1; done
+[ "$(probe visible)" = hidden ] || fail "minimizing did not hide the window"
+probe command show
+for _ in $(seq $((menu_seconds * 10))); do [ "$(probe visible)" = visible ] && break; sleep 0.1; done
+[ "$(probe visible)" = visible ] || fail "Show did not bring the window back"
+say "minimized to the notification area and shown again"
+
+# Exit from the icon's menu a moment after a progress text, as closing the window: the next
+# chunk (about 0.75 s of work) is then running, past the worker's test for a stop before it.
+# The program must go on until that chunk and its checkpoint are done.
+probe close-on-change "$change_seconds" "$close_after_seconds" exit >"$work/close.txt" || fail "closing failed"
 closed_ns=$(sed -n 's/^closed //p' "$work/close.txt")
 gone_ns=$(sed -n 's/^gone //p' "$work/close.txt")
-say "WM_CLOSE posted while working; the window was gone $(((gone_ns - closed_ns) / 1000000)) ms later"
+say "Exit chosen while working; the window was gone $(((gone_ns - closed_ns) / 1000000)) ms later"
 for _ in $(seq $((exit_seconds * 10))); do
   kill -0 "$gui_pid" 2>/dev/null || break
   sleep 0.1

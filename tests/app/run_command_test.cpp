@@ -94,6 +94,12 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
                                                      " +[0-9]+ of 8589934592 starts verified \\([0-9.]+%\\)\n")))
         << report;
     EXPECT_EQ(report.find(stored_token(data.path())), std::string::npos) << report;
+    // The totals are kept from the first run on, counting from the day it registered.
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nThis computer: 0 units accepted, 0 starts verified since "
+                                                     "\\d{4}-\\d\\d-\\d\\d\\.\n$")))
+        << report;
+    // Lost since: the next run says so and counts again from zero.
+    std::filesystem::remove(data.path() / "PelorinWorker" / "totals.json");
 
     // Replies that echo the token, as it stands and with a character written as a JSON escape
     // (in the fault's JSON, "\\u00xx" is a backslash and u00xx): waited out, the token shown as
@@ -115,6 +121,9 @@ TEST(RunCommand, KilledMidUnitResumesToTheSameResult) {
     EXPECT_EQ(second.output().find(token), std::string::npos);
     EXPECT_EQ(second.output().find(token.substr(1)), std::string::npos) << second.output();
     EXPECT_NE(second.output().find("Resuming checkpoint at "), std::string::npos) << second.output();
+    EXPECT_NE(second.output().find("This computer's totals were not found; counting again from zero.\n"),
+              std::string::npos)
+        << second.output();
     EXPECT_EQ(second.output().find("Registering public worker"), std::string::npos);  // identity kept
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 }
@@ -200,6 +209,63 @@ TEST(RunCommand, BadArgumentsExitTwo) {
         WorkerProcess worker(args, {data.path(), "/nonexistent"});
         EXPECT_EQ(worker.wait(), 2) << args[1] << " " << (args.size() > 2 ? args[2] : "") << ": " << worker.output();
     }
+}
+
+// With --pause-on-battery, a laptop's power supplies (a folder of the test's own) going over to
+// battery: the worker waits after its chunk with a line that says why, no chunk runs and the
+// lease is kept with heartbeats; mains power again and it goes on within seconds. The accepted
+// unit's line and `status` show this computer's totals, counted from zero after a damaged file.
+TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
+    // A unit of 2^31 starts: still several chunks before the reading (up to 2 s old) sees the
+    // battery, and a check of the result that ends well within the worker's reply time-out on
+    // a loaded machine, so that the accepted unit reaches the totals.
+    DevCoordinatorProcess coordinator(
+        {"--difficulty-bits", "8", "--begin", "2^40", "--end", "1101659111424", "--unit-size", "2^31"});
+    test::TempDir data, supplies;
+    std::filesystem::create_directories(supplies.path() / "AC");
+    std::filesystem::create_directories(supplies.path() / "BAT0");
+    test::write_file(supplies.path() / "AC" / "type", "Mains\n");
+    test::write_file(supplies.path() / "AC" / "online", "1\n");
+    test::write_file(supplies.path() / "BAT0" / "type", "Battery\n");
+    // Totals cut short by an earlier crash: counted again from zero, with a line, and the run goes on.
+    std::filesystem::create_directories(data.path() / "PelorinWorker");
+    test::write_file(data.path() / "PelorinWorker" / "totals.json", "{\"units_accepted\":41,\"starts_ver");
+    test::WorkerOptions options{data.path(), coordinator.ca_file()};
+    options.environment = {"PELORIN_POWER_SUPPLY_DIR=" + supplies.path().string()};
+    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--pause-on-battery"}), options);
+    ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
+    EXPECT_NE(worker.output().find("This computer's totals could not be read (it is cut short); counting again "
+                                   "from zero.\n"),
+              std::string::npos)
+        << worker.output();
+    test::write_file(supplies.path() / "AC" / "online", "0\n");
+    ASSERT_TRUE(worker.wait_for_output("PAUSED \xC2\xB7 on battery power | Work goes on when the computer is on mains "
+                                       "power again. | The unit stands at ",
+                                       60s))
+        << worker.output();
+    const std::size_t paused_at = worker.output().size();
+    const std::uint64_t offset = checkpoint_offset(data.path());
+    const int heartbeats = test::count_requests(coordinator, "PUT", "/heartbeat");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(checkpoint_offset(data.path()), offset) << "a chunk ran on battery power";
+    EXPECT_EQ(worker.output().find("WORKING", paused_at), std::string::npos) << worker.output();
+    EXPECT_GE(test::count_requests(coordinator, "PUT", "/heartbeat"), heartbeats + 3) << "heartbeats while waiting";
+
+    test::write_file(supplies.path() / "AC" / "online", "1\n");
+    const auto plugged_in = std::chrono::steady_clock::now();
+    ASSERT_TRUE(worker.wait_for_output("RESUMED at ", 60s, paused_at)) << worker.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - plugged_in, 10s) << "work went on only after a long wait";
+    EXPECT_EQ(worker.wait(), 0) << worker.output();
+    const std::regex accepted("Unit accepted \xC2\xB7 [^|\n]+ \\| Requesting more work\\.\\.\\. \\| This computer: 1 unit "
+                              "accepted, 2147483648 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
+    EXPECT_TRUE(std::regex_search(worker.output(), accepted)) << worker.output();
+    EXPECT_EQ(test::campaign_difference(coordinator), "");
+
+    WorkerProcess status({"status"}, {data.path(), "/nonexistent"});
+    EXPECT_EQ(status.wait(), 0);
+    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 2147483648 starts "
+                                                              "verified since \\d{4}-\\d\\d-\\d\\d\\.\n$")))
+        << status.output();
 }
 
 // A fault waited out, then a pause before the worker has leased again: the lease it holds is
@@ -383,7 +449,7 @@ TEST(RunCommand, StatusOnlyLooks) {
     EXPECT_EQ(status.wait(), 0) << status.output();
     EXPECT_EQ(status.output(), "Data folder   " + chosen.string() +
                                    " (not made yet)\nIdentity      none stored; the next run registers\n"
-                                   "Checkpoint    none\n");
+                                   "Checkpoint    none\nThis computer: no unit accepted yet.\n");
     EXPECT_FALSE(std::filesystem::exists(data.path() / "sub"));
     EXPECT_FALSE(std::filesystem::exists(data.path() / "PelorinWorker"));
 }

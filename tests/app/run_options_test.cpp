@@ -47,5 +47,26 @@ TEST(RunOptions, CoordinatorAddressForms) {
     }
 }
 
+// --pause-while-in-use and PELORIN_PAUSE_WHILE_IN_USE: words, minutes, and what is refused.
+TEST(RunOptions, InUseMinutes) {
+    struct Case {
+        const char* text;
+        int minutes;  // 0: off; -1: refused
+    };
+    const Case cases[] = {
+        {"", 0},  {"no", 0},   {"off", 0},  {"false", 0}, {"0", 0},     {"yes", 3},   {"on", 3},
+        {"true", 3}, {"1", 1}, {"10", 10}, {"1440", 1440}, {"1441", -1}, {"-5", -1},  {"2.5", -1},
+        {"maybe", -1}, {"99999", -1}, {"3 ", -1},
+    };
+    for (const Case& c : cases) {
+        if (c.minutes < 0) {
+            EXPECT_THROW(parse_in_use_minutes(c.text), std::invalid_argument) << "\"" << c.text << "\"";
+            continue;
+        }
+        const auto got = parse_in_use_minutes(c.text);
+        EXPECT_EQ(got ? static_cast<int>(got->count()) : 0, c.minutes) << "\"" << c.text << "\"";
+    }
+}
+
 }  // namespace
 }  // namespace pelorin

@@ -103,6 +103,25 @@ TEST(TerminalFrontEnd, TextsFromOutsideNeverReachTheTerminalRaw) {
     }
 }
 
+// The pauses for the computer's owner and an accepted unit with this computer's totals: one
+// journal line each.
+TEST(TerminalFrontEnd, OwnersPausesAndTotalsAreOneJournalLineEach) {
+    Output out;
+    TerminalFrontEnd fe(out.file(), false, 1);
+    fe.set_clock(&test_now);
+    g_now = TerminalFrontEnd::Clock::time_point{seconds(1796911200)};
+    fe.post_status(machine_paused_text(true, minutes(3), "42.17%"));
+    fe.post_status(machine_paused_text(false, minutes(3), ""));
+    fe.unit_accepted("accepted", InstallationTotals{12, BigUint(103079215104), "2026-12-01"});
+    EXPECT_EQ(out.text(),
+              "2026-12-10T14:00:00Z PAUSED \xC2\xB7 on battery power | Work goes on when the computer is on mains power "
+              "again. | The unit stands at 42.17%, checkpointed; its lease is kept.\n"
+              "2026-12-10T14:00:00Z PAUSED \xC2\xB7 computer in use | Work goes on once the computer has had no input "
+              "for 3 min. | No computation is running.\n"
+              "2026-12-10T14:00:00Z Unit accepted \xC2\xB7 accepted | Requesting more work... | This computer: 12 units "
+              "accepted, 103079215104 starts verified since 2026-12-01.\n");
+}
+
 TEST(TerminalFrontEnd, StopLines) {
     EXPECT_EQ(run_stopped_text(std::nullopt), "Stopped; no unit in progress.");
     EXPECT_EQ(run_stopped_text(UnitPosition{"0", "0", 0, 0}), "Stopped at 100.00% of unit [0, 0); checkpoint saved.");

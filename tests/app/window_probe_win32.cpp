@@ -13,6 +13,15 @@
 //   window-probe close-on-change SECONDS AFTER when the status text next changes, wait AFTER seconds
 //                                              and close the window (WM_CLOSE); print "closed <time>",
 //                                              then "gone <time>" once the window no longer exists
+//   window-probe close-on-change SECONDS AFTER exit
+//                                              the same through the notification menu's Exit
+//   window-probe tray-menu SECONDS             open the notification icon's menu through the icon's
+//                                              message (a right click) and wait until it shows
+//   window-probe close-menu SECONDS            close the open menu (Escape) and wait until it is gone
+//   window-probe command NAME                  a menu command: show, pause, battery, in-use, exit
+//   window-probe windows                       print every top-level window: class, visible or hidden, title
+//   window-probe visible                       print whether the window is visible or hidden
+//   window-probe minimize                      minimize the window (SW_MINIMIZE)
 //   window-probe dpi-awareness                 print the window's DPI awareness as its manifest set it:
 //                                              unaware, system or per-monitor (per-monitor v2 included)
 //
@@ -30,7 +39,11 @@
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"PelorinCommunityWorkerWindow";
-constexpr UINT kAnswerMs = 5000;  // a window that does not answer a message in this time is hung
+constexpr UINT kAnswerMs = 5000;
+// The window's notification icon: its message, and the menu's commands.
+constexpr UINT kTrayMessage = WM_APP + 2;
+constexpr int kMenuShow = 2001, kMenuPause = 2002, kMenuPauseOnBattery = 2003, kMenuPauseWhileInUse = 2004,
+              kMenuExit = 2005;  // a window that does not answer a message in this time is hung
 
 std::string utf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -85,6 +98,27 @@ HWND control(HWND window, const std::wstring& name) {
         return name == L"header" || !first ? first : FindWindowExW(window, first, L"Static", nullptr);
     }
     fail("unknown control: " + utf8(name), 2);
+}
+
+int menu_command(const std::wstring& name) {
+    if (name == L"show") return kMenuShow;
+    if (name == L"pause") return kMenuPause;
+    if (name == L"battery") return kMenuPauseOnBattery;
+    if (name == L"in-use") return kMenuPauseWhileInUse;
+    if (name == L"exit") return kMenuExit;
+    fail("unknown menu command: " + utf8(name), 2);
+}
+
+// The open popup menu (the system's menu class), if any.
+HWND open_menu() {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+HWND existing_window() {
+    HWND window = main_window();
+    if (!window) fail("no window of class PelorinCommunityWorkerWindow");
+    return window;
 }
 
 HWND existing_control(const std::wstring& name) {
@@ -177,7 +211,8 @@ int wmain(int argc, wchar_t** argv) {
         if (send(existing_control(L"profile"), CB_SETCURSEL, static_cast<WPARAM>(index), 0) != index)
             fail("no profile " + utf8(argv[2]));
     } else if (command == L"close-on-change") {
-        want_args(2);
+        if (argc != 5) want_args(2);
+        const bool by_menu = argc == 5 && std::wstring(argv[4]) == L"exit";
         const double seconds = seconds_arg(argv[2]);
         const double after = seconds_arg(argv[3]);
         HWND window = main_window();
@@ -189,10 +224,47 @@ int wmain(int argc, wchar_t** argv) {
         });
         if (!changed) fail("the status text did not change in time");
         Sleep(static_cast<DWORD>(after * 1000));
-        if (!PostMessageW(window, WM_CLOSE, 0, 0)) fail("could not post WM_CLOSE");
+        if (!(by_menu ? PostMessageW(window, WM_COMMAND, kMenuExit, 0) : PostMessageW(window, WM_CLOSE, 0, 0)))
+            fail("could not post the close");
         print("closed " + std::to_string(unix_time_ns()));
         if (!wait_for(seconds, [&] { return !IsWindow(window); })) fail("the window did not go away");
         print("gone " + std::to_string(unix_time_ns()));
+    } else if (command == L"tray-menu") {
+        want_args(1);
+        // The icon reports a right click to its window with the mouse message in lParam.
+        if (!PostMessageW(existing_window(), kTrayMessage, 1, WM_RBUTTONUP)) fail("could not post the icon's message");
+        if (!wait_for(seconds_arg(argv[2]), open_menu)) fail("no menu appeared");
+    } else if (command == L"close-menu") {
+        want_args(1);
+        HWND menu = open_menu();
+        if (!menu) fail("no menu is open");
+        PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        if (!wait_for(seconds_arg(argv[2]), [] { return open_menu() == nullptr; })) fail("the menu did not close");
+    } else if (command == L"command") {
+        want_args(1);
+        if (!PostMessageW(existing_window(), WM_COMMAND, static_cast<WPARAM>(menu_command(argv[2])), 0))
+            fail("could not post the command");
+    } else if (command == L"windows") {
+        want_args(0);
+        EnumWindows(
+            [](HWND window, LPARAM) -> BOOL {
+                wchar_t name[256] = {}, title[256] = {};
+                GetClassNameW(window, name, 256);
+                GetWindowTextW(window, title, 256);
+                RECT r{};
+                GetWindowRect(window, &r);
+                print(utf8(name) + (IsWindowVisible(window) ? " visible " : " hidden ") + std::to_string(r.left) + "," +
+                      std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+                      std::to_string(r.bottom - r.top) + " " + utf8(title));
+                return TRUE;
+            },
+            0);
+    } else if (command == L"visible") {
+        want_args(0);
+        print(IsWindowVisible(existing_window()) ? "visible" : "hidden");
+    } else if (command == L"minimize") {
+        want_args(0);
+        ShowWindowAsync(existing_window(), SW_MINIMIZE);
     } else if (command == L"dpi-awareness") {
         want_args(0);
         HWND window = main_window();

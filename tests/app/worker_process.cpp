@@ -32,6 +32,7 @@ void drain(int fd, std::mutex& mutex, std::string& into) {
 WorkerProcess::WorkerProcess(std::vector<std::string> args, WorkerOptions options) {
     std::vector<std::string> env_strings = {"LOCALAPPDATA=" + options.data_base.string(),
                                             "SSL_CERT_FILE=" + options.ca_file.string()};
+    env_strings.insert(env_strings.end(), options.environment.begin(), options.environment.end());
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string kv = *e;
         // A service's STATE_DIRECTORY would come before LOCALAPPDATA: never the test's.

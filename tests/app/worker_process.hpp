@@ -26,6 +26,8 @@ struct WorkerOptions {
     // The largest file the program may write (RLIMIT_FSIZE, set by prlimit as a user would);
     // absent: no limit. The program starts with SIGXFSZ at its default action either way.
     std::optional<std::uint64_t> file_size_limit = std::nullopt;
+    // Further NAME=value entries of the program's environment.
+    std::vector<std::string> environment = {};
 };
 
 class WorkerProcess {

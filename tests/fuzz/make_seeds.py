@@ -55,6 +55,16 @@ SEEDS = {
         "question": "\x01a?b", "hash": "\x01a#b", "percent": "\x01a%2e", "slash-in-json": "\x00a/b",
         "utf8": "\x01caf\xc3\xa9", "empty": "\x00",
     },
+    "small_files": {
+        "settings": '{"profile":2,"pause_on_battery":true,"pause_while_in_use":true,"in_use_minutes":45}\n',
+        "settings-defaults": '{"profile":0,"pause_on_battery":false,"pause_while_in_use":false,"in_use_minutes":3}\n',
+        "settings-out-of-range": '{"profile":7,"pause_on_battery":"yes","pause_while_in_use":false,"in_use_minutes":0}',
+        "settings-unknown-member": '{"profile":1,"pause_on_battery":true,"pause_while_in_use":false,"in_use_minutes":3,'
+                                   '"theme":"dark"}',
+        "totals": '{"units_accepted":3,"starts_verified":"36893488147419103230","since":"2026-12-10"}\n',
+        "totals-no-day": '{"units_accepted":3,"starts_verified":"12","since":"yesterday"}',
+        "totals-cut": '{"units_accepted":3,"starts_verified":"12"',
+    },
     "checkpoint": {
         "sample": SAMPLE_CHECKPOINT,
         "reordered-blanks": '{"end" : "9", "offset" : 3, "begin" : "0", "lease_id" : "L", "checked" : "12"}\n',

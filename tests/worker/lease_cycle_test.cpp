@@ -16,6 +16,7 @@
 #include "engine/proof_table.hpp"
 #include "state/checkpoint.hpp"
 #include "tests/support/dev_coordinator_process.hpp"
+#include "tests/worker/fed_readings.hpp"
 #include "worker/lease_cycle.hpp"
 #include "worker/status_text.hpp"
 
@@ -102,7 +103,7 @@ protected:
     std::string token_;
     BackendChoice choice_;
     CycleState cycle_;
-    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}};
+    LeaseCycleTiming timing_{std::chrono::milliseconds(50), std::chrono::milliseconds(5), {}, std::chrono::seconds(2), {}};
 };
 
 TEST(LeaseCycleRules, ChunkSizeAndDutyCycle) {
@@ -329,6 +330,83 @@ TEST_F(LeaseCycle, PauseBetweenUnitsPostsThePausedTextAndLeasesNothing) {
     run(fe, stop);
     EXPECT_EQ(count_requests("POST", "/acquire"), 0);
     EXPECT_GE(fe.count_starting("Paused.\r\nNo computation is running."), 3);
+}
+
+// On battery power with the option on, work waits where it stands: between units nothing is
+// leased, inside a unit no chunk runs and the lease is kept with heartbeats; the status says
+// why. Mains power again, and work goes on.
+TEST_F(LeaseCycle, OnBatteryPowerWorkWaitsAndGoesOnOnMains) {
+    start({"--begin", "2^40", "--end", "1099514773504", "--unit-size", "3145728"});  // one unit, three chunks
+    auto power = std::make_shared<test::FedReadings>();
+    power->set(PowerReading{PowerSource::battery, {}});
+    timing_.readings = power;
+    timing_.machine_poll = std::chrono::nanoseconds(0);  // chunks here take milliseconds: read before each
+    RecordingFrontEnd fe;
+    fe.pause_controls.on_battery = true;
+    std::promise<void> waiting_between, waiting_inside;
+    int chunks = 0;
+    fe.on_status = [&](const std::string& t) {
+        if (t.rfind("PAUSED \xC2\xB7 on battery power", 0) == 0)
+            (chunks == 0 ? waiting_between : waiting_inside).set_value();
+        if (t.rfind("WORKING", 0) == 0 && ++chunks == 1) power->set(PowerReading{PowerSource::battery, {}});
+    };
+    std::stop_source stop;
+    int chunks_while_waiting = -1, leases_while_waiting = -1, heartbeats_while_waiting = 0;
+    std::thread plug_in([&, between = waiting_between.get_future(), inside = waiting_inside.get_future()]() mutable {
+        between.wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        leases_while_waiting = count_requests("POST", "/acquire");
+        power->set(PowerReading{PowerSource::mains, {}});
+        inside.wait();
+        const int before = count_requests("PUT", "/heartbeat");
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (count_requests("PUT", "/heartbeat") < before + 3 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        heartbeats_while_waiting = count_requests("PUT", "/heartbeat") - before;
+        chunks_while_waiting = fe.count_starting("WORKING");
+        power->set(PowerReading{PowerSource::mains, {}});
+    });
+    run(fe, stop);
+    plug_in.join();
+    EXPECT_EQ(leases_while_waiting, 0);
+    EXPECT_EQ(chunks_while_waiting, 1) << "a chunk ran on battery power";
+    EXPECT_GE(heartbeats_while_waiting, 3);
+    const auto texts = fe.texts();
+    const std::string between = "PAUSED \xC2\xB7 on battery power\r\n\r\nWork goes on when the computer is on mains power "
+                                "again.\r\nNo computation is running.";
+    const std::string inside = "PAUSED \xC2\xB7 on battery power\r\n\r\nWork goes on when the computer is on mains power "
+                               "again.\r\nThe unit stands at 33.33%, checkpointed; its lease is kept.";
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), between), 1);
+    const auto paused = std::find(texts.begin(), texts.end(), inside);
+    ASSERT_NE(paused, texts.end());
+    ASSERT_LT(paused + 2, texts.end());
+    EXPECT_EQ(*(paused + 1), "(resumed at 1048576)");
+    EXPECT_NE((paused + 2)->find("Current unit  66.67%"), std::string::npos) << *(paused + 2);
+    EXPECT_EQ(fe.count_starting("(paused"), 0) << "the user's pause was not asked for";
+    EXPECT_EQ(texts.back(), kCompleteText);
+}
+
+// Each accepted unit is added to this installation's totals and saved; a totals file that
+// cannot be written costs a line, and the run goes on counting.
+TEST_F(LeaseCycle, AcceptedUnitsAreAddedToTheTotalsAndAFailedSaveCostsALine) {
+    start({"--begin", "2^40", "--end", "1099513724928", "--unit-size", "1048576"});  // two units
+    cycle_.totals = InstallationTotals{5, BigUint(100), "2026-01-01"};
+    fs::create_directories(data_.folder() / "totals.json.tmp" / "occupied");  // no file can be written there
+    RecordingFrontEnd fe;
+    std::stop_source stop;
+    fe.on_status = [&](const std::string& t) {
+        // Room again after the first unit's save failed.
+        if (t.rfind("Could not write", 0) == 0) fs::remove_all(data_.folder() / "totals.json.tmp");
+    };
+    run(fe, stop);
+    EXPECT_EQ(fe.count_starting("Unit accepted"), 2);
+    EXPECT_EQ(fe.count_starting("Could not write this computer's totals; they are kept for this run and saved with "
+                                "the next accepted unit."),
+              1);
+    EXPECT_EQ(cycle_.totals.units_accepted, 7u);
+    EXPECT_EQ(test::read_file(data_.folder() / "totals.json"),
+              "{\"units_accepted\":7,\"starts_verified\":\"2097252\",\"since\":\"2026-01-01\"}\n");
+    EXPECT_EQ(fe.texts().back(), kCompleteText);
 }
 
 struct FaultCase {
