@@ -216,11 +216,12 @@ TEST(RunCommand, BadArgumentsExitTwo) {
 // lease is kept with heartbeats; mains power again and it goes on within seconds. The accepted
 // unit's line and `status` show this computer's totals, counted from zero after a damaged file.
 TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
-    // A unit of 2^31 starts: still several chunks before the reading (up to 2 s old) sees the
-    // battery, and a check of the result that ends well within the worker's reply time-out on
-    // a loaded machine, so that the accepted unit reaches the totals.
-    DevCoordinatorProcess coordinator(
-        {"--difficulty-bits", "8", "--begin", "2^40", "--end", "1101659111424", "--unit-size", "2^31"});
+    // A unit of 2^34 starts at half speed (the quiet profile): seconds of chunks left when the
+    // reading (up to 2 s old) sees the battery, however fast the engine. The coordinator
+    // checks the result's structure only, so its reply always comes within the worker's
+    // reply time-out and the accepted unit reaches the totals.
+    DevCoordinatorProcess coordinator({"--difficulty-bits", "8", "--begin", "2^40", "--end", "1116691496960",
+                                       "--unit-size", "2^34", "--recompute-budget", "0"});
     test::TempDir data, supplies;
     std::filesystem::create_directories(supplies.path() / "AC");
     std::filesystem::create_directories(supplies.path() / "BAT0");
@@ -232,7 +233,7 @@ TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     test::write_file(data.path() / "PelorinWorker" / "totals.json", "{\"units_accepted\":41,\"starts_ver");
     test::WorkerOptions options{data.path(), coordinator.ca_file()};
     options.environment = {"PELORIN_POWER_SUPPLY_DIR=" + supplies.path().string()};
-    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--pause-on-battery"}), options);
+    WorkerProcess worker(test::run_args(coordinator, {"--heartbeat-seconds", "0.2", "--pause-on-battery", "--profile", "quiet"}), options);
     ASSERT_TRUE(worker.wait_for_output("WORKING")) << worker.output();
     EXPECT_NE(worker.output().find("This computer's totals could not be read (it is cut short); counting again "
                                    "from zero.\n"),
@@ -257,13 +258,13 @@ TEST(RunCommand, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     EXPECT_LT(std::chrono::steady_clock::now() - plugged_in, 10s) << "work went on only after a long wait";
     EXPECT_EQ(worker.wait(), 0) << worker.output();
     const std::regex accepted("Unit accepted \xC2\xB7 [^|\n]+ \\| Requesting more work\\.\\.\\. \\| This computer: 1 unit "
-                              "accepted, 2147483648 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
+                              "accepted, 17179869184 starts verified since \\d{4}-\\d\\d-\\d\\d\\.\n");
     EXPECT_TRUE(std::regex_search(worker.output(), accepted)) << worker.output();
     EXPECT_EQ(test::campaign_difference(coordinator), "");
 
     WorkerProcess status({"status"}, {data.path(), "/nonexistent"});
     EXPECT_EQ(status.wait(), 0);
-    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 2147483648 starts "
+    EXPECT_TRUE(std::regex_search(status.output(), std::regex("\nThis computer: 1 unit accepted, 17179869184 starts "
                                                               "verified since \\d{4}-\\d\\d-\\d\\d\\.\n$")))
         << status.output();
 }

@@ -54,7 +54,7 @@ TEST_F(RunOnPower, OnBatteryPowerTheWorkerWaitsAndGoesOnOnMains) {
     };
 
     const test::WorkerProcess worker(L"run --coordinator localhost:" + std::to_wstring(port_) +
-                                         L" --profile maximum --heartbeat-seconds 0.2 --pause-on-battery"
+                                         L" --profile quiet --heartbeat-seconds 0.2 --pause-on-battery"
                                          L" --retry-first-seconds 0.05 --retry-longest-seconds 5",
                                      data.base() / "run.txt");
     ASSERT_NE(wait_for_output(worker, "WORKING", 240s), std::string::npos) << worker.output();

@@ -139,8 +139,9 @@ bool WorkerProcess::exited() {
 }
 
 std::vector<std::string> run_args(const test_support::LoopbackServer& coordinator, std::vector<std::string> more) {
-    std::vector<std::string> args = {"run", "--coordinator", "127.0.0.1:" + std::to_string(coordinator.port()),
-                                     "--profile", "maximum"};
+    std::vector<std::string> args = {"run", "--coordinator", "127.0.0.1:" + std::to_string(coordinator.port())};
+    // Full speed unless a test picks its profile.
+    if (std::find(more.begin(), more.end(), "--profile") == more.end()) args.insert(args.end(), {"--profile", "maximum"});
     // Waits after a fault are short unless a test sets them: a result check that outlasts the
     // receive time-out on a loaded machine is waited out, not left for half a minute.
     if (std::find(more.begin(), more.end(), "--retry-first-seconds") == more.end())
