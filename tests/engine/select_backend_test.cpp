@@ -170,8 +170,9 @@ Rates selection_and_later_work() {
 
 // Each trial must be the first timing of its process, so it runs in a child forked from this
 // test, which builds nothing itself. One pass of 2^26 starts lasts some 15 ms, at the mercy of
-// a shared machine's scheduler, and a busy machine only ever slows a pass down: the best
-// selection rate of seven trials is set against the best later rate.
+// a shared machine's scheduler, and a busy machine only ever slows a pass down. Selection and
+// the later passes are compared within each trial, where they share the machine's state of the
+// moment, and the best trial of seven counts: one slowed pass elsewhere cannot fail it.
 TEST(SelectBackend, TheReportedRateIsTheRateOfLaterWork) {
     std::vector<Rates> trials;
     for (int trial = 0; trial < 7; ++trial) {
@@ -199,17 +200,15 @@ TEST(SelectBackend, TheReportedRateIsTheRateOfLaterWork) {
             << "trial " << trial;
         trials.push_back(rates);
     }
-    double best_selection = 0.0;
-    double best_later = 0.0;
+    double best_ratio = 0.0;
     std::string all;
     for (const Rates& r : trials) {
-        best_selection = std::max(best_selection, r.selection);
-        best_later = std::max(best_later, r.later);
-        all.append(" ").append(std::to_string(r.selection / r.later));
+        best_ratio = std::max(best_ratio, r.selection / r.later);
+        all.append(" ").append(std::to_string(r.selection)).append("/").append(std::to_string(r.later));
     }
-    // Paying for the class table in the timed pass gave 0.4 to 0.65.
-    EXPECT_GT(best_selection / best_later, 0.8) << "best selection rate " << best_selection << ", best later rate "
-                                                << best_later << "; selection over later, per trial:" << all;
+    // Paying for the class table in the timed pass gave 0.4 to 0.65 in every trial.
+    EXPECT_GT(best_ratio, 0.8) << "best selection over later rate " << best_ratio
+                               << "; selection/later starts per second, per trial:" << all;
 }
 #endif
 
