@@ -76,8 +76,9 @@ ApiReply Api::acquire(const Call& call) {
     const auto rate = number_member(*doc, "starts_per_second", error);
     const auto proof_hash = string_member(*doc, "proof_hash", kMaxWorkerTextBytes, error);
     if (!rate || !proof_hash) return error_reply(400, error);
-    const ClaimOutcome claim =
-        store_.claim_unit(ClaimRequest{call.worker.worker_id, *rate, *proof_hash, policy_.lease_timeout_ms});
+    const ClaimOutcome claim = store_.claim_unit(ClaimRequest{call.worker.worker_id, *rate, *proof_hash,
+                                                              policy_.lease_timeout_ms,
+                                                              policy_.refused_units_wait ? policy_.lease_timeout_ms : 0});
     switch (claim.kind) {
         case ClaimOutcome::Kind::complete: return json_reply({{"complete", true}});
         case ClaimOutcome::Kind::busy: {

@@ -24,6 +24,10 @@ struct TrustPolicy {
 
 struct ServerPolicy {
     std::int64_t lease_timeout_ms = 600'000;
+    // Whether a unit refused to a worker waits one lease time-out for other workers before it
+    // may go back to that worker (the development coordinator hands it straight back: its tests
+    // drive one worker through refusals).
+    bool refused_units_wait = true;
     unsigned difficulty_bits = 18;
     TrustPolicy trust;
     // Requests per minute: registration (challenge and register) per address, and every

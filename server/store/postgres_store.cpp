@@ -42,17 +42,18 @@ ClaimOutcome grant(Tx& tx, std::int64_t unit_id, const ClaimRequest& request, st
 }
 
 // The first unit this worker may take, locked: unsettled, not leased, in a running campaign,
-// not one the worker already holds a standing result of (copies come from other workers), and
-// not one another transaction has locked this moment (that one is being claimed: skip it).
-std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int64_t now) {
+// not one the worker already holds a standing result of (copies come from other workers), not
+// one it was refused on within the hold, and not one another transaction has locked this moment
+// (that one is being claimed: skip it).
+std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int64_t now, std::int64_t refused_hold_ms) {
     const pqxx::result r = tx.exec_params(
         "SELECT u.id FROM units u JOIN campaigns c ON c.id = u.campaign_id "
         "WHERE u.state IN ('open', 'pending') AND NOT c.paused "
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= $2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = $1 "
-        "AND r.status IN ('pending', 'validated')) "
+        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > $2 - $3))) "
         "ORDER BY u.campaign_id, u.range_begin LIMIT 1 FOR UPDATE OF u SKIP LOCKED",
-        worker, now);
+        worker, now, refused_hold_ms);
     if (r.empty()) return std::nullopt;
     return int64(r[0][0]);
 }
@@ -255,13 +256,13 @@ ClaimOutcome PostgresStore::claim_unit(const ClaimRequest& request) {
             *worker, now);
         std::optional<std::int64_t> unit;
         if (!own.empty()) unit = int64(own[0][0]);
-        if (!unit) unit = claimable_unit(tx, *worker, now);
+        if (!unit) unit = claimable_unit(tx, *worker, now, request.refused_hold_ms);
         if (!unit) {
             // Units are made by one instance at a time: the others wait here the moment it
             // takes, then find its units (each statement sees what has been committed).
             tx.exec_params("SELECT pg_advisory_xact_lock($1)", kFrontierLock);
-            unit = claimable_unit(tx, *worker, now);
-            if (!unit && extend_frontier(tx)) unit = claimable_unit(tx, *worker, now);
+            unit = claimable_unit(tx, *worker, now, request.refused_hold_ms);
+            if (!unit && extend_frontier(tx)) unit = claimable_unit(tx, *worker, now, request.refused_hold_ms);
         }
         if (unit) return grant(tx, *unit, request, *worker, now);
 

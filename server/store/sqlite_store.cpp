@@ -36,17 +36,19 @@ ClaimOutcome grant(SqliteDb& db, std::int64_t unit_id, const ClaimRequest& reque
     return out;
 }
 
-// The first unit this worker may take: unsettled, not leased, in a running campaign, and
-// not one the worker already holds a standing result of (copies come from other workers).
-std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, std::int64_t now) {
+// The first unit this worker may take: unsettled, not leased, in a running campaign, not one
+// the worker already holds a standing result of (copies come from other workers), and not one
+// it was refused on within the hold.
+std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, std::int64_t now,
+                                           std::int64_t refused_hold_ms) {
     SqliteStatement s = db.prepare(
         "SELECT u.id FROM units u JOIN campaigns c ON c.id = u.campaign_id "
         "WHERE u.state IN ('open', 'pending') AND c.paused = 0 "
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= ?2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = ?1 "
-        "AND r.status IN ('pending', 'validated')) "
+        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > ?2 - ?3))) "
         "ORDER BY c.id, u.range_begin LIMIT 1");
-    if (s.bind(worker, now).step()) return s.int64(0);
+    if (s.bind(worker, now, refused_hold_ms).step()) return s.int64(0);
     return std::nullopt;
 }
 
@@ -248,8 +250,8 @@ ClaimOutcome SqliteStore::claim_unit(const ClaimRequest& request) {
         "AND u.state IN ('open', 'pending') AND c.paused = 0 ORDER BY u.lease_expires_ms DESC LIMIT 1");
     std::optional<std::int64_t> unit;
     if (own.bind(*worker, now).step()) unit = own.int64(0);
-    if (!unit) unit = claimable_unit(*db, *worker, now);
-    if (!unit && extend_frontier(*db)) unit = claimable_unit(*db, *worker, now);
+    if (!unit) unit = claimable_unit(*db, *worker, now, request.refused_hold_ms);
+    if (!unit && extend_frontier(*db)) unit = claimable_unit(*db, *worker, now, request.refused_hold_ms);
     if (unit) {
         ClaimOutcome out = grant(*db, *unit, request, *worker, now);
         tx.commit();

@@ -66,6 +66,10 @@ struct ClaimRequest {
     double starts_per_second = 0;  // as the worker sent them with the request
     std::string proof_hash;
     std::int64_t lease_timeout_ms = 0;
+    // A unit this worker's result was refused on goes to other workers for this long before it
+    // may come back to this worker: a worker that computes wrongly, and asks again the moment it
+    // is refused, would otherwise take the same unit again and again and hold up the campaign.
+    std::int64_t refused_hold_ms = 0;
 };
 
 struct ClaimOutcome {

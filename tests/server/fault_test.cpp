@@ -43,9 +43,7 @@ const std::vector<std::string> kServeFlags = {
     "0",               "--replication-share",   "1",        "--fast-result-slack", "0",  "--set-aside-after",
     "1000",            "--register-rate",       "0",        "--worker-rate",      "0",   "--connection-deadline",
     "0"};
-// The load tool stops by itself after 110 s. Most runs end in 40 to 90 s; what makes the long
-// ones is a wrong worker whose refused unit goes straight back to it, again and again, until
-// another worker's request falls between its complete and its next acquire.
+// The load tool stops by itself after 110 s; a run takes some 30 s on an idle machine.
 // When the faults come, counted from the load tool's start: the campaign takes well over the
 // last of them even on an idle machine.
 constexpr auto kKillAt = 4s;

@@ -71,19 +71,28 @@ TEST(ForgedResults, WrongChecksumsAndOtherRangesAreRejected) {
     EXPECT_EQ(wrong.at("accepted"), false);
     EXPECT_EQ(wrong.at("audit").get<std::string>().rfind("rejected: checksum_sum is", 0), 0u) << wrong.dump();
 
-    // The record of the next range: the same number of starts, another range's checksums.
+    // The refused unit waits for other workers, so the next lease is the next range; its
+    // complete carries the first range's record: the same number of starts, another range's
+    // checksums.
     lease = acquire(c, w);
-    ASSERT_EQ(lease.at("begin"), kBegin) << "a rejected unit goes back to the pool";
-    const U128 next = add_u64(parse_u128(kBegin), 1 << 16);
-    const json other = complete(c, w, lease, verified_body(u128_to_decimal(next), u128_to_decimal(add_u64(next, 1 << 16))));
+    ASSERT_EQ(lease.at("begin"), u128_to_decimal(add_u64(parse_u128(kBegin), 1 << 16)))
+        << "a refused unit is not handed straight back to its worker";
+    const json other = complete(c, w, lease, good);
     EXPECT_EQ(other.at("audit").get<std::string>().rfind("rejected: checksum_sum is", 0), 0u) << other.dump();
 
-    // The honest record is accepted, and the worker's count shows the two refusals.
-    lease = acquire(c, w);
-    EXPECT_EQ(complete(c, w, lease, good).at("audit"), "accepted");
+    // The refused unit went back to the pool: another worker takes it, and the honest record
+    // is accepted. The first worker's count shows its two refusals.
+    const TestWorker second = register_test_worker(c, "second");
+    report_benchmark(c, second, "1e+12");
+    lease = acquire(c, second);
+    ASSERT_EQ(lease.at("begin"), kBegin);
+    EXPECT_EQ(complete(c, second, lease, good).at("audit"), "accepted");
     const json workers = json::parse(c.command({"workers", "--json"}).out);
-    EXPECT_EQ(workers.at("workers").at(0).at("results_rejected"), 2) << workers.dump();
-    EXPECT_EQ(workers.at("workers").at(0).at("results_validated"), 1) << workers.dump();
+    for (const json& row : workers.at("workers")) {
+        const bool refused = row.at("worker_id") == w.worker_id;
+        EXPECT_EQ(row.at("results_rejected"), refused ? 2 : 0) << workers.dump();
+        EXPECT_EQ(row.at("results_validated"), refused ? 0 : 1) << workers.dump();
+    }
 }
 
 TEST(ForgedResults, ARecordFasterThanItsSendersBenchmarkIsCopiedByAnotherWorker) {

@@ -100,11 +100,11 @@ TEST(PageInBrowser, ShowsTheCampaignAsStatusDoesAndTheOperatorsTroubles) {
     EXPECT_EQ(b.work(), "accepted");
     EXPECT_EQ(a.work(), "accepted");
     EXPECT_EQ(b.work(), "accepted");
-    // Set aside: unit 3, refused three times.
-    for (int i = 0; i < 3; ++i) {
-        const json lease = a.acquire();
-        EXPECT_EQ(lease.value("begin", ""), unit_begin(3));
-        EXPECT_EQ(a.complete(lease, short_by_one()).rfind("rejected: ", 0), 0u);
+    // Set aside: unit 3, refused to three workers (a refused unit waits for other workers).
+    for (const Worker& w : {a, Worker{c, register_test_worker(c, "f")}, Worker{c, register_test_worker(c, "g")}}) {
+        const json lease = w.acquire();
+        EXPECT_EQ(lease.value("begin", ""), unit_begin(3)) << w.id.worker_id;
+        EXPECT_EQ(w.complete(lease, short_by_one()).rfind("rejected: ", 0), 0u) << w.id.worker_id;
     }
     // A replication mismatch, waiting for a third worker: unit 4.
     EXPECT_EQ(d.work(), "pending: waiting for a copy from another worker");

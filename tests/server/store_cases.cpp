@@ -76,8 +76,8 @@ void StoreCases::add_campaign(const std::string& name, const std::string& begin,
     store_->add_campaign(CampaignSpec{name, range_of(begin, end), unit_size});
 }
 
-ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms) {
-    return store_->claim_unit(ClaimRequest{worker, 1e6, "proof", timeout_ms});
+ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms, std::int64_t refused_hold_ms) {
+    return store_->claim_unit(ClaimRequest{worker, 1e6, "proof", timeout_ms, refused_hold_ms});
 }
 
 Submission StoreCases::result(const std::string& worker, const std::string& lease, std::uint64_t checksum,
@@ -260,6 +260,24 @@ TEST_P(StoreCases, FailingResultsSetAUnitAsideAfterTheThreshold) {
     }
     EXPECT_EQ(store_->status().campaigns.at(1).units.set_aside, 1);
     EXPECT_EQ(claim(add_worker("e")).kind, Kind::complete);
+}
+
+// A worker that computes wrongly and asks again the moment it is refused must not take the
+// same unit back while the hold lasts: other workers get it first.
+TEST_P(StoreCases, ARefusedUnitWaitsForOtherWorkersDuringTheHold) {
+    add_campaign("c", "0", "2000", 1000);
+    const std::string wrong = add_worker("wrong"), other = add_worker("other");
+    const ClaimOutcome first = claim(wrong, 60'000, 60'000);
+    ASSERT_EQ(text_of(first.range), "[0, 1000)");
+    EXPECT_EQ(store_->submit_result(result(wrong, first.lease_id, 1, false, false)).audit,
+              "rejected: checksum_sum is wrong");
+    const ClaimOutcome next = claim(wrong, 60'000, 60'000);
+    EXPECT_EQ(text_of(next.range), "[1000, 2000)") << "the refused unit is held back";
+    store_->submit_result(result(wrong, next.lease_id, 1, false, false));
+    EXPECT_EQ(claim(wrong, 60'000, 60'000).kind, Kind::busy) << "both units refused to it within the hold";
+    EXPECT_EQ(text_of(claim(other, 60'000, 60'000).range), "[0, 1000)");
+    // Without a hold the refused worker takes its last refused unit straight back.
+    EXPECT_EQ(text_of(claim(wrong, 60'000, 0).range), "[1000, 2000)");
 }
 
 TEST_P(StoreCases, UnitsAreMadeLazilyUpTo2To128) {
