@@ -39,13 +39,13 @@ bool MeteredStore::healthy(std::string& reason) {
     record("healthy", began, !ok);
     return ok;
 }
-void MeteredStore::add_campaign(const CampaignSpec& spec) {
-    timed("add_campaign", [&] { inner_.add_campaign(spec); });
+void MeteredStore::add_campaign(const CampaignDefinition& definition) {
+    timed("add_campaign", [&] { inner_.add_campaign(definition); });
 }
 void MeteredStore::set_campaign_paused(const std::string& name, bool paused) {
     timed("set_campaign_paused", [&] { inner_.set_campaign_paused(name, paused); });
 }
-std::vector<CampaignSpec> MeteredStore::campaigns() {
+std::vector<CampaignDefinition> MeteredStore::campaigns() {
     return timed("campaigns", [&] { return inner_.campaigns(); });
 }
 void MeteredStore::add_challenge(const Challenge& challenge, std::int64_t lifetime_ms, std::int64_t max_open) {

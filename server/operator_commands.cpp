@@ -11,35 +11,35 @@
 
 namespace pelorin::server {
 
-CampaignSpec campaign_spec(const std::string& name, const std::string& begin, const std::string& end,
+CampaignDefinition campaign_definition(const std::string& name, const std::string& begin, const std::string& end,
                            const std::string& unit_size) {
-    CampaignSpec spec;
-    spec.name = name;
-    spec.range.begin = parse_u128(begin);
+    CampaignDefinition definition;
+    definition.name = name;
+    definition.range.begin = parse_u128(begin);
     const EndBound bound = parse_end_bound(end);
-    spec.range.end = bound.value;
-    spec.range.end_is_2_128 = bound.end_is_2_128;
+    definition.range.end = bound.value;
+    definition.range.end_is_2_128 = bound.end_is_2_128;
     const U128 unit = parse_u128(unit_size);
     if (unit.hi != 0) throw std::overflow_error("unit size exceeds 64 bits");
-    spec.unit_size = unit.lo;
-    if (!spec.range.end_is_2_128 && spec.range.end < spec.range.begin)
+    definition.unit_size = unit.lo;
+    if (!definition.range.end_is_2_128 && definition.range.end < definition.range.begin)
         throw std::invalid_argument("range end is below begin");
-    if (spec.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
-    return spec;
+    if (definition.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
+    return definition;
 }
 
 void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out) {
-    CampaignSpec spec = campaign_spec(args.name, args.begin, args.end, args.unit_size);
-    if (spec.name.empty()) {
+    CampaignDefinition definition = campaign_definition(args.name, args.begin, args.end, args.unit_size);
+    if (definition.name.empty()) {
         std::set<std::string> taken;
-        for (const CampaignSpec& c : store.campaigns()) taken.insert(c.name);
-        for (int n = 1; spec.name.empty(); ++n)
-            if (!taken.count("campaign-" + std::to_string(n))) spec.name = "campaign-" + std::to_string(n);
+        for (const CampaignDefinition& c : store.campaigns()) taken.insert(c.name);
+        for (int n = 1; definition.name.empty(); ++n)
+            if (!taken.count("campaign-" + std::to_string(n))) definition.name = "campaign-" + std::to_string(n);
     }
-    store.add_campaign(spec);
-    out << "Added campaign " << spec.name << ": [" << u128_to_decimal(spec.range.begin) << ", "
-        << end_to_decimal(spec.range.end, spec.range.end_is_2_128) << ") in units of " << spec.unit_size << " starts, "
-        << units_in(spec.range, spec.unit_size) << " units\n";
+    store.add_campaign(definition);
+    out << "Added campaign " << definition.name << ": [" << u128_to_decimal(definition.range.begin) << ", "
+        << end_to_decimal(definition.range.end, definition.range.end_is_2_128) << ") in units of " << definition.unit_size << " starts, "
+        << units_in(definition.range, definition.unit_size) << " units\n";
 }
 
 void campaign_pause(Store& store, const std::string& name, bool paused, std::ostream& out) {

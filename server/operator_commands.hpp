@@ -21,7 +21,7 @@ struct CampaignArgs {
 // A campaign from integer texts as the worker reads them (decimal, 0x hex, 2^k; the end may
 // be 2^128). Throws std::invalid_argument "range end is below begin", "unit size must be at
 // least 1", std::overflow_error "unit size exceeds 64 bits", or the texts' own errors.
-CampaignSpec campaign_spec(const std::string& name, const std::string& begin, const std::string& end,
+CampaignDefinition campaign_definition(const std::string& name, const std::string& begin, const std::string& end,
                            const std::string& unit_size);
 
 void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out);

@@ -122,20 +122,20 @@ bool PostgresStore::healthy(std::string& reason) {
     }
 }
 
-void PostgresStore::add_campaign(const CampaignSpec& spec) {
-    if (spec.name.empty()) throw std::invalid_argument("a campaign needs a name");
-    if (!spec.range.end_is_2_128 && spec.range.end < spec.range.begin)
+void PostgresStore::add_campaign(const CampaignDefinition& definition) {
+    if (definition.name.empty()) throw std::invalid_argument("a campaign needs a name");
+    if (!definition.range.end_is_2_128 && definition.range.end < definition.range.begin)
         throw std::invalid_argument("range end is below begin");
-    if (spec.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
+    if (definition.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
     pool_.run(kWrite, [&](Tx& tx) {
-        if (!tx.exec_params("SELECT 1 FROM campaigns WHERE name = $1", spec.name).empty())
-            throw std::invalid_argument("a campaign named " + spec.name + " exists");
-        const bool empty = !spec.range.end_is_2_128 && spec.range.end == spec.range.begin;
+        if (!tx.exec_params("SELECT 1 FROM campaigns WHERE name = $1", definition.name).empty())
+            throw std::invalid_argument("a campaign named " + definition.name + " exists");
+        const bool empty = !definition.range.end_is_2_128 && definition.range.end == definition.range.begin;
         tx.exec_params(
             "INSERT INTO campaigns (name, range_begin, range_end, unit_size, next_begin, exhausted, created_ms) "
             "VALUES ($1, $2, $3, $4, $5, $6, $7)",
-            spec.name, bound_text(spec.range.begin), bound_text(spec.range.end, spec.range.end_is_2_128),
-            std::to_string(spec.unit_size), bound_text(spec.range.begin), empty, now_ms(tx));
+            definition.name, bound_text(definition.range.begin), bound_text(definition.range.end, definition.range.end_is_2_128),
+            std::to_string(definition.unit_size), bound_text(definition.range.begin), empty, now_ms(tx));
     });
 }
 
@@ -146,11 +146,11 @@ void PostgresStore::set_campaign_paused(const std::string& name, bool paused) {
     });
 }
 
-std::vector<CampaignSpec> PostgresStore::campaigns() {
+std::vector<CampaignDefinition> PostgresStore::campaigns() {
     return pool_.run(kRead, [](Tx& tx) {
-        std::vector<CampaignSpec> out;
+        std::vector<CampaignDefinition> out;
         for (const pqxx::row& r : tx.exec("SELECT name, range_begin, range_end, unit_size FROM campaigns ORDER BY id"))
-            out.push_back(CampaignSpec{text(r[0]), range_of(text(r[1]), text(r[2])), parse_unit_size(text(r[3]))});
+            out.push_back(CampaignDefinition{text(r[0]), range_of(text(r[1]), text(r[2])), parse_unit_size(text(r[3]))});
         return out;
     });
 }

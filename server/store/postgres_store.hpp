@@ -21,9 +21,9 @@ public:
     int schema_version() override;
     bool healthy(std::string& reason) override;
 
-    void add_campaign(const CampaignSpec& spec) override;
+    void add_campaign(const CampaignDefinition& definition) override;
     void set_campaign_paused(const std::string& name, bool paused) override;
-    std::vector<CampaignSpec> campaigns() override;
+    std::vector<CampaignDefinition> campaigns() override;
 
     void add_challenge(const Challenge& challenge, std::int64_t lifetime_ms, std::int64_t max_open) override;
     std::optional<Challenge> find_challenge(const std::string& id) override;

@@ -112,20 +112,20 @@ bool SqliteStore::healthy(std::string& reason) {
     }
 }
 
-void SqliteStore::add_campaign(const CampaignSpec& spec) {
-    if (spec.name.empty()) throw std::invalid_argument("a campaign needs a name");
-    if (!spec.range.end_is_2_128 && spec.range.end < spec.range.begin)
+void SqliteStore::add_campaign(const CampaignDefinition& definition) {
+    if (definition.name.empty()) throw std::invalid_argument("a campaign needs a name");
+    if (!definition.range.end_is_2_128 && definition.range.end < definition.range.begin)
         throw std::invalid_argument("range end is below begin");
-    if (spec.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
+    if (definition.unit_size == 0) throw std::invalid_argument("unit size must be at least 1");
     auto db = pool_.borrow();
     SqliteTransaction tx(*db);
     SqliteStatement exists = db->prepare("SELECT 1 FROM campaigns WHERE name = ?");
-    if (exists.bind(spec.name).step()) throw std::invalid_argument("a campaign named " + spec.name + " exists");
-    const bool empty = !spec.range.end_is_2_128 && spec.range.end == spec.range.begin;
+    if (exists.bind(definition.name).step()) throw std::invalid_argument("a campaign named " + definition.name + " exists");
+    const bool empty = !definition.range.end_is_2_128 && definition.range.end == definition.range.begin;
     db->prepare("INSERT INTO campaigns (name, range_begin, range_end, unit_size, next_begin, exhausted, created_ms) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?)")
-        .bind(spec.name, bound_text(spec.range.begin), bound_text(spec.range.end, spec.range.end_is_2_128),
-              std::to_string(spec.unit_size), bound_text(spec.range.begin), empty, db->now_ms())
+        .bind(definition.name, bound_text(definition.range.begin), bound_text(definition.range.end, definition.range.end_is_2_128),
+              std::to_string(definition.unit_size), bound_text(definition.range.begin), empty, db->now_ms())
         .run();
     tx.commit();
 }
@@ -138,11 +138,11 @@ void SqliteStore::set_campaign_paused(const std::string& name, bool paused) {
     tx.commit();
 }
 
-std::vector<CampaignSpec> SqliteStore::campaigns() {
+std::vector<CampaignDefinition> SqliteStore::campaigns() {
     auto db = pool_.borrow();
-    std::vector<CampaignSpec> out;
+    std::vector<CampaignDefinition> out;
     SqliteStatement s = db->prepare("SELECT name, range_begin, range_end, unit_size FROM campaigns ORDER BY id");
-    while (s.step()) out.push_back(CampaignSpec{s.text(0), range_of(s.text(1), s.text(2)), parse_unit_size(s.text(3))});
+    while (s.step()) out.push_back(CampaignDefinition{s.text(0), range_of(s.text(1), s.text(2)), parse_unit_size(s.text(3))});
     return out;
 }
 

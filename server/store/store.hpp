@@ -26,9 +26,9 @@ public:
 
     // Campaigns. add_campaign throws std::invalid_argument "a campaign named <name> exists";
     // set_campaign_paused throws std::invalid_argument "no campaign named <name>".
-    virtual void add_campaign(const CampaignSpec& spec) = 0;
+    virtual void add_campaign(const CampaignDefinition& definition) = 0;
     virtual void set_campaign_paused(const std::string& name, bool paused) = 0;
-    virtual std::vector<CampaignSpec> campaigns() = 0;
+    virtual std::vector<CampaignDefinition> campaigns() = 0;
 
     // Registration. A challenge lives lifetime_ms on the database's clock; beyond max_open
     // challenges the oldest are forgotten.

@@ -27,7 +27,7 @@ ResultStatus result_status_from(const std::string& text);
 // check instead. Every engine writes and reads this text.
 inline constexpr const char* kOutvotedReason = "disagrees with the copies that agree";
 
-struct CampaignSpec {
+struct CampaignDefinition {
     std::string name;
     UnitRange range;
     std::uint64_t unit_size = 0;

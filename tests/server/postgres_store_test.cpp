@@ -54,7 +54,7 @@ std::string registered(Store& store, const std::string& client) {
 TEST(PostgresStore, AClaimSkipsAUnitAnotherTransactionHoldsInsteadOfWaiting) {
     PostgresTestDatabase db;
     auto store = db.open(-1);
-    store->add_campaign(CampaignSpec{"c", range("0", "3000"), 1000});
+    store->add_campaign(CampaignDefinition{"c", range("0", "3000"), 1000});
     const std::string a = registered(*store, "a");
     const std::string b = registered(*store, "b");
     ASSERT_EQ(store->claim_unit(ClaimRequest{a, 1, "p", 60'000}).range.begin, parse_u128("0"));
@@ -81,7 +81,7 @@ TEST(PostgresStore, InstancesStartingAtOnceMigrateTheDatabaseOnce) {
 TEST(PostgresStore, ConnectionsCutByTheServerAreOpenedAgain) {
     PostgresTestDatabase db;
     auto store = db.open(-1);
-    store->add_campaign(CampaignSpec{"c", range("0", "2000"), 1000});
+    store->add_campaign(CampaignDefinition{"c", range("0", "2000"), 1000});
     const std::string a = registered(*store, "a");
     // The server ends every session of the database (as a restart does): the pooled
     // connections are dead, and the next operations find new ones.

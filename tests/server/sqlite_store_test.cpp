@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Sqlite, StoreCases,
 TEST(SqliteStore, BackupIsAConsistentCopyWhileWritersRun) {
     SqliteTestDatabase db;
     auto store = db.open(-1);
-    store->add_campaign(CampaignSpec{"c", UnitRange{parse_u128("0"), parse_u128("100000"), false}, 10});
+    store->add_campaign(CampaignDefinition{"c", UnitRange{parse_u128("0"), parse_u128("100000"), false}, 10});
     store->add_challenge(Challenge{"x", "n", 1}, 60'000, 10);
     const auto worker = store->register_worker(Registration{"x", "client", "", "", "", "", "h"});
     ASSERT_TRUE(worker);

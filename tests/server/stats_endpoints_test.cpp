@@ -24,7 +24,7 @@ public:
     Fixture(const std::string& begin, const std::string& end, std::uint64_t unit_size)
         : store_(dir_.path() / "coordinator.db", -1), api_(store_, production_policy(), metrics_) {
         const EndBound e = parse_end_bound(end);
-        store_.add_campaign(CampaignSpec{"c", UnitRange{parse_u128(begin), e.value, e.end_is_2_128}, unit_size});
+        store_.add_campaign(CampaignDefinition{"c", UnitRange{parse_u128(begin), e.value, e.end_is_2_128}, unit_size});
         store_.add_challenge(Challenge{"x", "n", 1}, 60'000, 10);
         Registration r;
         r.challenge_id = "x";

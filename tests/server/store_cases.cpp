@@ -73,7 +73,7 @@ std::string StoreCases::add_worker(const std::string& client_id) {
 
 void StoreCases::add_campaign(const std::string& name, const std::string& begin, const std::string& end,
                               std::uint64_t unit_size) {
-    store_->add_campaign(CampaignSpec{name, range_of(begin, end), unit_size});
+    store_->add_campaign(CampaignDefinition{name, range_of(begin, end), unit_size});
 }
 
 ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms, std::int64_t refused_hold_ms) {
@@ -558,7 +558,7 @@ TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {
     {
         auto older = older_db->open(1);
         EXPECT_EQ(older->schema_version(), 1);
-        older->add_campaign(CampaignSpec{"kept", range_of("0", "100"), 10});
+        older->add_campaign(CampaignDefinition{"kept", range_of("0", "100"), 10});
     }
     auto upgraded = older_db->open();
     EXPECT_EQ(upgraded->schema_version(), newest);
@@ -582,7 +582,7 @@ TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {
 TEST_P(StoreCases, CampaignsRefuseBadRangesAndDuplicateNames) {
     add_campaign("c", "0", "10", 5);
     const struct {
-        CampaignSpec spec;
+        CampaignDefinition definition;
         const char* message;
     } cases[] = {
         {{"c", range_of("0", "10"), 5}, "a campaign named c exists"},
@@ -592,7 +592,7 @@ TEST_P(StoreCases, CampaignsRefuseBadRangesAndDuplicateNames) {
     };
     for (const auto& c : cases) {
         try {
-            store_->add_campaign(c.spec);
+            store_->add_campaign(c.definition);
             ADD_FAILURE() << c.message << " was accepted";
         } catch (const std::invalid_argument& e) {
             EXPECT_EQ(std::string(e.what()), c.message);

@@ -65,15 +65,15 @@ int print_summary(const std::filesystem::path& state_dir) {
 // The development campaign: made on the first start; on a restart the stored one holds, and
 // one given explicitly must match it.
 void ensure_campaign(server::Store& store, const Arguments& args, bool campaign_explicit) {
-    const server::CampaignSpec spec = server::campaign_spec(kCampaignName, args.begin, args.end, args.unit_size);
+    const server::CampaignDefinition definition = server::campaign_definition(kCampaignName, args.begin, args.end, args.unit_size);
 
-    const std::vector<server::CampaignSpec> stored = store.campaigns();
+    const std::vector<server::CampaignDefinition> stored = store.campaigns();
     if (stored.empty()) {
-        store.add_campaign(spec);
+        store.add_campaign(definition);
         return;
     }
-    const server::CampaignSpec& have = stored.front();
-    if (campaign_explicit && (!same_range(have.range, spec.range) || have.unit_size != spec.unit_size))
+    const server::CampaignDefinition& have = stored.front();
+    if (campaign_explicit && (!same_range(have.range, definition.range) || have.unit_size != definition.unit_size))
         throw std::runtime_error("the state folder holds the campaign " + range_text(have.range) + " in units of " +
                                  std::to_string(have.unit_size) +
                                  " starts; give the same --begin, --end and --unit-size or another --state-dir");
