@@ -4,7 +4,7 @@
 # (systemd) and groff for the checks of its unit and manual page.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev
   # The campaign server's databases (SQLite; PostgreSQL through libpqxx, and the server
