@@ -22,6 +22,12 @@ inline constexpr unsigned kJumpBits = 12;
 // take 69 MB for 12% more.
 inline constexpr unsigned kDeepTableBits = 24;
 
+// Starts of checksum per slice handed to the core before each walk of a whole block
+// (piece_stream.hpp), per kernel. EXPERIMENT
+inline constexpr std::uint64_t kInterleaveStartsAvx512 = 128;
+inline constexpr std::uint64_t kInterleaveStartsAvx2 = 64;
+inline constexpr std::uint64_t kInterleaveStartsScalar = 32;
+
 // Known answers on [1, 101) that the self-test checks before timing a family.
 inline constexpr std::uint64_t kSelfTestChecksumSum = 0xe2a5fa25472999f3ull;
 inline constexpr std::uint64_t kSelfTestChecksumXor = 0xc0c53dd80785a299ull;
