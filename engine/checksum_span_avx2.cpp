@@ -105,8 +105,8 @@ void piece_slice(PieceStream& s) {
     __m256i y2 = _mm256_add_epi64(y1, e4);
     __m256i y3 = _mm256_add_epi64(y2, e4);
     const __m256i step = set1(16 * kMix64M1);
-    __m256i sum = _mm256_load_si256(reinterpret_cast<const __m256i*>(s.sum));
-    __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(s.xor_));
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sum));
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.xor_));
     for (std::uint64_t j = 0; j < kInterleaveStartsAvx2; j += 16) {
         const __m256i c0 = mix64_from_product_x4(y0);
         const __m256i c1 = mix64_from_product_x4(y1);
@@ -119,8 +119,8 @@ void piece_slice(PieceStream& s) {
         y2 = _mm256_add_epi64(y2, step);
         y3 = _mm256_add_epi64(y3, step);
     }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s.sum), sum);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s.xor_), x);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.sum), sum);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.xor_), x);
     s.y += kInterleaveStartsAvx2 * kMix64M1;
     s.left -= kInterleaveStartsAvx2;
 }

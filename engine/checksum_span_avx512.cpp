@@ -110,7 +110,7 @@ void piece_slice(PieceStream& s) {
     __m512i y2 = _mm512_add_epi64(y1, e8);
     __m512i y3 = _mm512_add_epi64(y2, e8);
     const __m512i step = _mm512_set1_epi64(static_cast<long long>(32 * kMix64M1));
-    __m512i sum = _mm512_load_si512(s.sum), x = _mm512_load_si512(s.xor_);
+    __m512i sum = _mm512_loadu_si512(s.sum), x = _mm512_loadu_si512(s.xor_);
     for (std::uint64_t j = 0; j < kInterleaveStartsAvx512; j += 32) {
         const __m512i c0 = mix64_from_product_x8(y0);
         const __m512i c1 = mix64_from_product_x8(y1);
@@ -123,8 +123,8 @@ void piece_slice(PieceStream& s) {
         y2 = _mm512_add_epi64(y2, step);
         y3 = _mm512_add_epi64(y3, step);
     }
-    _mm512_store_si512(s.sum, sum);
-    _mm512_store_si512(s.xor_, x);
+    _mm512_storeu_si512(s.sum, sum);
+    _mm512_storeu_si512(s.xor_, x);
     s.y += kInterleaveStartsAvx512 * kMix64M1;
     s.left -= kInterleaveStartsAvx512;
 }

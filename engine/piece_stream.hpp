@@ -10,6 +10,7 @@
 
 namespace pelorin {
 
+// The kernels load and store the lanes unaligned: MinGW does not always align a local to 64.
 struct PieceStream {
     alignas(64) std::uint64_t sum[8] = {};  // per vector lane, folded by finish()
     alignas(64) std::uint64_t xor_[8] = {};
