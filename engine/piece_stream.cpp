@@ -1,5 +1,8 @@
 #include "engine/piece_stream.hpp"
 
+#include <algorithm>
+#include <bit>
+
 #include "engine/aligned_span.hpp"
 #include "engine/cpu_features.hpp"
 #include "engine/mix64.hpp"
@@ -31,14 +34,42 @@ PieceSliceKernel piece_slice_kernel() {
     return k;
 }
 
+ChecksumStream::ChecksumStream(PieceSliceKernel kernel, std::uint64_t key, std::uint64_t first, std::uint64_t count)
+    : kernel_(kernel), key_(key) {
+    const std::uint64_t mask = kernel.starts - 1;
+    const std::uint64_t head = std::min(count, (0 - first) & mask);
+    const std::uint64_t body = (count - head) & ~mask;
+    first_ = first + head;
+    count_ = body;
+    ends_ = checksum_span(key, first, head);
+    const ChecksumPair tail = checksum_span(key, first_ + body, count - head - body);
+    ends_.sum += tail.sum;
+    ends_.xor_ ^= tail.xor_;
+}
+
+// The largest aligned piece that fits, as checksum_by_pieces cuts them: with first_ and count_
+// multiples of the slice, every piece is too.
+bool ChecksumStream::next_piece() {
+    if (count_ == 0) return false;
+    const unsigned align = first_ == 0 ? 64u : static_cast<unsigned>(std::countr_zero(first_));
+    const unsigned fit = static_cast<unsigned>(std::bit_width(count_)) - 1;
+    const unsigned bits = std::min(align, fit);
+    s_.y = aligned_piece_origin(key_, first_, bits);
+    s_.left = std::uint64_t{1} << bits;
+    first_ += s_.left;
+    count_ -= s_.left;
+    return true;
+}
+
 ChecksumPair ChecksumStream::finish() {
-    while (s_.left >= kernel_.starts) kernel_.fn(s_);
-    ChecksumPair p = aligned_piece_scalar(s_.y, s_.left);
+    do {
+        while (s_.left >= kernel_.starts) kernel_.fn(s_);
+    } while (next_piece());
+    ChecksumPair p = ends_;
     for (int l = 0; l < 8; ++l) {
         p.sum += s_.sum[l];
         p.xor_ ^= s_.xor_[l];
     }
-    s_.left = 0;
     return p;
 }
 

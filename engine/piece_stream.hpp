@@ -33,21 +33,24 @@ PieceSliceKernel piece_slice_avx512();
 // The kernel of the same width as checksum_span_kernel().
 PieceSliceKernel piece_slice_kernel();
 
-// The checksums of the aligned piece from `origin` of `count` starts (see AlignedPieceFn),
-// taken by slice() in the kernel's slices; finish() takes what is left and folds the lanes.
+// The checksums of the starts lo = first .. first + count - 1 under key (as checksum_span):
+// the ends off the slices' alignment at once, the rest as aligned pieces taken by slice() in
+// the kernel's slices; finish() takes what is left and folds the lanes.
 class ChecksumStream {
 public:
-    ChecksumStream(PieceSliceKernel kernel, std::uint64_t origin, std::uint64_t count) : kernel_(kernel) {
-        s_.y = origin;
-        s_.left = count;
-    }
+    ChecksumStream(PieceSliceKernel kernel, std::uint64_t key, std::uint64_t first, std::uint64_t count);
     void slice() {
-        if (s_.left >= kernel_.starts) kernel_.fn(s_);
+        if (s_.left < kernel_.starts && !next_piece()) return;
+        kernel_.fn(s_);
     }
     ChecksumPair finish();
 
 private:
+    bool next_piece();
+
     PieceSliceKernel kernel_;
+    std::uint64_t key_, first_, count_;  // the pieces not begun: multiples of the slice
+    ChecksumPair ends_;
     PieceStream s_;
 };
 

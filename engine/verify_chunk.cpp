@@ -6,7 +6,6 @@
 
 #include "engine/check_start.hpp"
 #include "engine/chunk_tally.hpp"
-#include "engine/aligned_span.hpp"
 #include "engine/checksum_span.hpp"
 #include "engine/mix64.hpp"
 #include "engine/piece_stream.hpp"
@@ -95,12 +94,8 @@ void verify_block(std::uint64_t hi, std::uint64_t first, std::uint64_t count, co
         for (std::uint64_t i = 0; i < count; ++i) walk(U128{first + i, hi}, f.check, t);
         return;
     }
-    // A whole block is one aligned piece, its checksums taken in slices between the walks; a
-    // cut block's come first, whole.
-    const bool whole = count == kProofTableSize;
-    ChecksumStream checksums(slices, whole ? aligned_piece_origin(mix64(hi), first, kProofTableBits) : 0,
-                             whole ? count : 0);
-    if (!whole) add(checksum_span(mix64(hi), first, count));
+    // The block's checksums are taken in slices between its walks.
+    ChecksumStream checksums(slices, mix64(hi), first, count);
     const std::uint64_t base = first & ~(kProofTableSize - 1);
     const std::uint64_t lo_r = first - base, hi_r = lo_r + count;  // residues [lo_r, hi_r)
     if (f.table) {

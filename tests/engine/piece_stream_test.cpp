@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,53 +26,51 @@ std::vector<Kernel> kernels() {
     return k;
 }
 
-// A stream of count starts from origin with `slices` slices asked for (more than fit, too),
-// then finished, against the plain loop of the piece.
-void expect_plain(const Kernel& k, std::uint64_t origin, std::uint64_t count, std::uint64_t slices) {
-    ChecksumStream s(k.k, origin, count);
+std::string hex(std::uint64_t v) {
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(v));
+    return b;
+}
+
+// A stream of a run with `slices` slices asked for (more than fit, too), then finished,
+// against the scalar checksum of the run.
+void expect_scalar(const Kernel& k, std::uint64_t key, std::uint64_t first, std::uint64_t count, std::uint64_t slices) {
+    ChecksumStream s(k.k, key, first, count);
     for (std::uint64_t i = 0; i < slices; ++i) s.slice();
-    const ChecksumPair got = s.finish(), want = aligned_piece_scalar(origin, count);
-    const std::string at = std::string(k.name) + " origin " + std::to_string(origin) + " count " + std::to_string(count) +
-                           " slices " + std::to_string(slices);
+    const ChecksumPair got = s.finish(), want = checksum_span_scalar(key, first, count);
+    const std::string at = std::string(k.name) + " key " + hex(key) + " first " + hex(first) + " count " +
+                           std::to_string(count) + " slices " + std::to_string(slices);
     EXPECT_EQ(got.sum, want.sum) << at;
     EXPECT_EQ(got.xor_, want.xor_) << at;
 }
 
-TEST(PieceStream, EveryKernelMatchesThePlainLoopOfThePiece) {
+// Whole blocks sliced not at all, partly, wholly and past their end; cut blocks whose ends
+// are off the slices' alignment (pieces of many sizes between), runs shorter than a slice,
+// runs from 0 and up to 2^64, and an empty one.
+TEST(PieceStream, EveryKernelMatchesTheScalarChecksum) {
+    constexpr std::uint64_t kTop = 0;  // first + count = 2^64
     struct Case {
-        std::uint64_t count, slices;
+        std::uint64_t first, count, slices;
     };
-    // Whole blocks sliced not at all, partly, wholly and past their end; runs shorter than one
-    // slice, runs that end inside a slice, and an empty one.
-    const Case cases[] = {{65536, 0}, {65536, 1}, {65536, 300}, {65536, 5000}, {16, 3}, {48, 1},
-                          {1024 + 16, 40}, {256 + 32, 2}, {0, 2}, {1, 1}};
-    const std::uint64_t origins[] = {0, aligned_piece_origin(mix64(1), 0, 16),
-                                     aligned_piece_origin(~std::uint64_t{0}, 0xffffffffffff0000ull, 16), 0 - 7 * kMix64M1};
+    const Case cases[] = {{0x1230000, 65536, 0},     {0x1230000, 65536, 1},      {0x1230000, 65536, 300},
+                          {0x1230000, 65536, 5000},  {0x1230005, 65531, 40},     {0x1230000, 40000, 200},
+                          {0x123a5a3, 12345, 100},   {0x1230011, 100, 3},        {0x1230020, 96, 1},
+                          {0, 65536, 100},           {0, 1000, 10},              {kTop - 65536, 65536, 600},
+                          {kTop - 20000, 20000, 7},  {kTop - 5, 5, 1},           {0x1230000, 0, 2}};
+    const std::uint64_t keys[] = {0, mix64(1), ~std::uint64_t{0}};
     for (const Kernel& k : kernels())
-        for (const std::uint64_t origin : origins)
-            for (const Case& c : cases) expect_plain(k, origin, c.count, c.slices);
+        for (const std::uint64_t key : keys)
+            for (const Case& c : cases) expect_scalar(k, key, c.first, c.count, c.slices);
 }
 
-TEST(PieceStream, RandomStreamsMatchThePlainLoopOfThePiece) {
+TEST(PieceStream, RandomRunsMatchTheScalarChecksum) {
     const std::uint64_t seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 rng(seed);
     for (int i = 0; i < 100; ++i) {
-        const std::uint64_t origin = rng(), count = rng() % 5000, slices = rng() % 200;
-        for (const Kernel& k : kernels()) expect_plain(k, origin, count, slices);
-    }
-}
-
-// A whole block's stream is the scalar checksum of its starts, on every kernel.
-TEST(PieceStream, AWholeBlockIsItsStartsScalarChecksum) {
-    const std::uint64_t hi = 0x0123456789abcdefull, first = 0xfedcba9876540000ull;
-    const ChecksumPair want = checksum_span_scalar(mix64(hi), first, 65536);
-    for (const Kernel& k : kernels()) {
-        ChecksumStream s(k.k, aligned_piece_origin(mix64(hi), first, 16), 65536);
-        for (int i = 0; i < 100; ++i) s.slice();
-        const ChecksumPair got = s.finish();
-        EXPECT_EQ(got.sum, want.sum) << k.name;
-        EXPECT_EQ(got.xor_, want.xor_) << k.name;
+        const std::uint64_t key = rng(), count = rng() % 70000, slices = rng() % 700;
+        const std::uint64_t first = std::min(rng(), 0 - count);  // up to 2^64, not past it
+        for (const Kernel& k : kernels()) expect_scalar(k, key, first, count, slices);
     }
 }
 
