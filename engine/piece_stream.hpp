@@ -1,6 +1,6 @@
 #pragma once
-// One aligned piece's checksums (aligned_span.hpp) taken a slice at a time, so that a loop of
-// walks can hand the core a slice before each walk. A walk waits on its own results and ends
+// A block's checksums as aligned pieces (aligned_span.hpp) taken a slice at a time, so that a
+// loop of walks can hand the core a slice before each walk. A walk waits on its own results and ends
 // on a mispredicted branch; a slice's multiplies wait on nothing, so an out-of-order core runs
 // them beside the walk. The slice comes before the walk in program order: the walk's
 // mispredicted exit cannot throw it away.
