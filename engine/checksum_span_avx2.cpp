@@ -4,6 +4,8 @@
 #include "engine/aligned_span.hpp"
 #include "engine/checksum_span.hpp"
 #include "engine/mix64.hpp"
+#include "engine/piece_stream.hpp"
+#include "engine/tuning.hpp"
 
 namespace pelorin {
 namespace {
@@ -92,7 +94,40 @@ ChecksumPair aligned_piece(std::uint64_t origin, std::uint64_t count) {
     return fold_lanes(_mm256_add_epi64(sum0, sum1), _mm256_xor_si256(x0, x1));
 }
 
+// PieceSliceFn: the passes of aligned_piece on a slice; lane l of the stream's low half sums
+// the starts j = l (mod 4), the high half stays zero.
+void piece_slice(PieceStream& s) {
+    __m256i y0 = _mm256_add_epi64(set1(s.y), _mm256_setr_epi64x(0, static_cast<long long>(kMix64M1),
+                                                                  static_cast<long long>(2 * kMix64M1),
+                                                                  static_cast<long long>(3 * kMix64M1)));
+    const __m256i e4 = set1(4 * kMix64M1);
+    __m256i y1 = _mm256_add_epi64(y0, e4);
+    __m256i y2 = _mm256_add_epi64(y1, e4);
+    __m256i y3 = _mm256_add_epi64(y2, e4);
+    const __m256i step = set1(16 * kMix64M1);
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.sum));
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.xor_));
+    for (std::uint64_t j = 0; j < kInterleaveStartsAvx2; j += 16) {
+        const __m256i c0 = mix64_from_product_x4(y0);
+        const __m256i c1 = mix64_from_product_x4(y1);
+        const __m256i c2 = mix64_from_product_x4(y2);
+        const __m256i c3 = mix64_from_product_x4(y3);
+        sum = _mm256_add_epi64(sum, _mm256_add_epi64(_mm256_add_epi64(c0, c1), _mm256_add_epi64(c2, c3)));
+        x = _mm256_xor_si256(x, _mm256_xor_si256(_mm256_xor_si256(c0, c1), _mm256_xor_si256(c2, c3)));
+        y0 = _mm256_add_epi64(y0, step);
+        y1 = _mm256_add_epi64(y1, step);
+        y2 = _mm256_add_epi64(y2, step);
+        y3 = _mm256_add_epi64(y3, step);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.sum), sum);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.xor_), x);
+    s.y += kInterleaveStartsAvx2 * kMix64M1;
+    s.left -= kInterleaveStartsAvx2;
+}
+
 }  // namespace
+
+PieceSliceKernel piece_slice_avx2() { return {piece_slice, kInterleaveStartsAvx2}; }
 
 ChecksumPair checksum_span_avx2(std::uint64_t key, std::uint64_t first, std::uint64_t count) {
     return checksum_by_pieces(key, first, count, mix_run, aligned_piece);

@@ -4,6 +4,8 @@
 #include "engine/aligned_span.hpp"
 #include "engine/checksum_span.hpp"
 #include "engine/mix64.hpp"
+#include "engine/piece_stream.hpp"
+#include "engine/tuning.hpp"
 
 namespace pelorin {
 namespace {
@@ -98,7 +100,38 @@ ChecksumPair aligned_piece(std::uint64_t origin, std::uint64_t count) {
     return fold_lanes(_mm512_add_epi64(sum0, sum1), _mm512_xor_si512(x0, x1));
 }
 
+// PieceSliceFn: the passes of aligned_piece on a slice, the lanes kept in the stream.
+void piece_slice(PieceStream& s) {
+    const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(kMix64M1));
+    __m512i y0 = _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(s.y)),
+                                  _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7), m1));
+    const __m512i e8 = _mm512_set1_epi64(static_cast<long long>(8 * kMix64M1));
+    __m512i y1 = _mm512_add_epi64(y0, e8);
+    __m512i y2 = _mm512_add_epi64(y1, e8);
+    __m512i y3 = _mm512_add_epi64(y2, e8);
+    const __m512i step = _mm512_set1_epi64(static_cast<long long>(32 * kMix64M1));
+    __m512i sum = _mm512_loadu_si512(s.sum), x = _mm512_loadu_si512(s.xor_);
+    for (std::uint64_t j = 0; j < kInterleaveStartsAvx512; j += 32) {
+        const __m512i c0 = mix64_from_product_x8(y0);
+        const __m512i c1 = mix64_from_product_x8(y1);
+        const __m512i c2 = mix64_from_product_x8(y2);
+        const __m512i c3 = mix64_from_product_x8(y3);
+        sum = _mm512_add_epi64(sum, _mm512_add_epi64(_mm512_add_epi64(c0, c1), _mm512_add_epi64(c2, c3)));
+        x = _mm512_xor_si512(x, _mm512_xor_si512(_mm512_xor_si512(c0, c1), _mm512_xor_si512(c2, c3)));
+        y0 = _mm512_add_epi64(y0, step);
+        y1 = _mm512_add_epi64(y1, step);
+        y2 = _mm512_add_epi64(y2, step);
+        y3 = _mm512_add_epi64(y3, step);
+    }
+    _mm512_storeu_si512(s.sum, sum);
+    _mm512_storeu_si512(s.xor_, x);
+    s.y += kInterleaveStartsAvx512 * kMix64M1;
+    s.left -= kInterleaveStartsAvx512;
+}
+
 }  // namespace
+
+PieceSliceKernel piece_slice_avx512() { return {piece_slice, kInterleaveStartsAvx512}; }
 
 ChecksumPair checksum_span_avx512(std::uint64_t key, std::uint64_t first, std::uint64_t count) {
     return checksum_by_pieces(key, first, count, mix_run, aligned_piece);

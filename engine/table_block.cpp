@@ -37,7 +37,8 @@ std::span<const DeepClass> window(std::span<const DeepClass> s, std::uint64_t lo
 // counting rules change: the largest 3x+1 there is below 2 * 3^24 / 2^23 * n < 2^17 * n.
 inline constexpr std::uint64_t kDeepHighLimit = std::uint64_t{1} << 47;
 
-std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t) {
+std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t,
+                              ChecksumStream& checksums) {
     const DeepSlice& slice = deep_slice(static_cast<unsigned>(base >> 16) % kDeepSlices);
     const bool whole = lo_r == 0 && hi_r >= kProofTableSize;
     const native_u128 q = to_native(U128{base, hi}) >> kDeepTableBits;
@@ -71,6 +72,7 @@ std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_
             const native_u128 x = next;
             next = fold(open[std::min(i + 1, open.size() - 1)]);
             const U128 s{base + c.residue(), hi};
+            checksums.slice();
             std::uint64_t walk_steps = kDeepTableBits + c.k();
             bool escalated = false;
             if ((x >> 64) == 0) walk_shortcut_from_u64(s.lo, static_cast<std::uint64_t>(x), walk_steps, escalated);
@@ -88,13 +90,15 @@ std::uint64_t walk_deep_block(std::uint64_t hi, std::uint64_t base, std::uint64_
 // A class's first 16 iterations may be folded while no 3x+1 inside them reaches 2^128.
 bool fold_fits(std::uint64_t hi, const TableSurvivor& c) { return (hi >> c.fit_bits) == 0; }
 
-std::uint64_t walk_folded_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t) {
+std::uint64_t walk_folded_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t,
+                                ChecksumStream& checksums) {
     const auto list = table_survivors(mod9(U128{base, hi}));
     const auto by_residue = [](const TableSurvivor& e, std::uint64_t r) { return e.residue < r; };
     const auto it = std::lower_bound(list.begin(), list.end(), lo_r, by_residue);
     const auto stop = hi_r >= kProofTableSize ? list.end() : std::lower_bound(it, list.end(), hi_r, by_residue);
     for (auto c = it; c != stop; ++c) {
         const U128 s{base + c->residue, hi};
+        checksums.slice();
         std::uint64_t steps = 0;
         bool escalated = false;
 #if defined(__SIZEOF_INT128__)
@@ -116,11 +120,12 @@ std::uint64_t walk_folded_block(std::uint64_t hi, std::uint64_t base, std::uint6
 
 }  // namespace
 
-std::uint64_t walk_table_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t) {
+std::uint64_t walk_table_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t,
+                               ChecksumStream& checksums) {
 #if defined(__SIZEOF_INT128__)
-    if (hi < kDeepHighLimit) return walk_deep_block(hi, base, lo_r, hi_r, t);
+    if (hi < kDeepHighLimit) return walk_deep_block(hi, base, lo_r, hi_r, t, checksums);
 #endif
-    return walk_folded_block(hi, base, lo_r, hi_r, t);
+    return walk_folded_block(hi, base, lo_r, hi_r, t, checksums);
 }
 
 }  // namespace pelorin

@@ -6,13 +6,15 @@
 #include <cstdint>
 
 #include "engine/chunk_tally.hpp"
+#include "engine/piece_stream.hpp"
 
 namespace pelorin {
 
 // The table's survivors among the starts (hi, base + r) for residues lo_r <= r < hi_r of the
 // block at base (a multiple of 2^16, not the first block). Adds their candidates, steps and
 // completions to t; the caller counts the block's checked starts, exclusions and checksums.
-// Returns the number of survivors walked.
-std::uint64_t walk_table_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t);
+// Takes a slice of `checksums` before each walk. Returns the number of survivors walked.
+std::uint64_t walk_table_block(std::uint64_t hi, std::uint64_t base, std::uint64_t lo_r, std::uint64_t hi_r, Tally& t,
+                               ChecksumStream& checksums);
 
 }  // namespace pelorin

@@ -22,6 +22,15 @@ inline constexpr unsigned kJumpBits = 12;
 // take 69 MB for 12% more.
 inline constexpr unsigned kDeepTableBits = 24;
 
+// Starts of a block's checksums handed to the core before each walk (piece_stream.hpp), per
+// kernel: about 140 instructions a slice. At 2^71 a block has some 620 walks, so 128 starts
+// spread the AVX-512 checksum over the first 512 of them: 64 and 256 measured slower.
+inline constexpr std::uint64_t kInterleaveStartsAvx512 = 128;
+// AVX2 multiplies in 32-bit parts, some three instructions a start: 64 starts.
+inline constexpr std::uint64_t kInterleaveStartsAvx2 = 64;
+// Plain code takes some ten instructions a start: 32 starts.
+inline constexpr std::uint64_t kInterleaveStartsScalar = 32;
+
 // Known answers on [1, 101) that the self-test checks before timing a family.
 inline constexpr std::uint64_t kSelfTestChecksumSum = 0xe2a5fa25472999f3ull;
 inline constexpr std::uint64_t kSelfTestChecksumXor = 0xc0c53dd80785a299ull;

@@ -8,6 +8,7 @@
 #include "engine/chunk_tally.hpp"
 #include "engine/checksum_span.hpp"
 #include "engine/mix64.hpp"
+#include "engine/piece_stream.hpp"
 #include "engine/proof_table.hpp"
 #include "engine/survivor_lists.hpp"
 #include "engine/table_block.hpp"
@@ -80,22 +81,28 @@ inline void walk(U128 s, Check check, Tally& t) {
 // Starts lo = first .. first + count - 1 with high limb hi, all inside one aligned block of
 // 2^16 and above the first block: no start is 0 or 1 and every finite table entry is below
 // them, so the survivor lists apply.
-void verify_block(std::uint64_t hi, std::uint64_t first, std::uint64_t count, const Flavour& f, Tally& t) {
-    const ChecksumPair cs = checksum_span(mix64(hi), first, count);
-    t.sum += cs.sum;
-    t.xor_ ^= cs.xor_;
+void verify_block(std::uint64_t hi, std::uint64_t first, std::uint64_t count, const Flavour& f, Tally& t,
+                  PieceSliceKernel slices) {
     t.checked += count;
+    const auto add = [&t](ChecksumPair cs) {
+        t.sum += cs.sum;
+        t.xor_ ^= cs.xor_;
+    };
     if (!f.sieve) {
+        add(checksum_span(mix64(hi), first, count));
         t.candidates += count;
         for (std::uint64_t i = 0; i < count; ++i) walk(U128{first + i, hi}, f.check, t);
         return;
     }
+    // The block's checksums are taken in slices between its walks.
+    ChecksumStream checksums(slices, mix64(hi), first, count);
     const std::uint64_t base = first & ~(kProofTableSize - 1);
     const std::uint64_t lo_r = first - base, hi_r = lo_r + count;  // residues [lo_r, hi_r)
     if (f.table) {
-        const std::uint64_t walked = walk_table_block(hi, base, lo_r, hi_r, t);
+        const std::uint64_t walked = walk_table_block(hi, base, lo_r, hi_r, t, checksums);
         t.candidates += walked;
         t.exclusions += count - walked;
+        add(checksums.finish());
         return;
     }
     const auto list = survivors(false, mod9(U128{base, hi}));
@@ -104,7 +111,11 @@ void verify_block(std::uint64_t hi, std::uint64_t first, std::uint64_t count, co
     const auto walked = static_cast<std::uint64_t>(stop - it);
     t.candidates += walked;
     t.exclusions += count - walked;
-    for (; it != stop; ++it) walk(U128{base + *it, hi}, f.check, t);
+    for (; it != stop; ++it) {
+        checksums.slice();
+        walk(U128{base + *it, hi}, f.check, t);
+    }
+    add(checksums.finish());
 }
 
 struct ChunkStart {
@@ -137,6 +148,11 @@ UnitResult start_record(const UnitRange& range, std::uint64_t offset, std::uint6
 }  // namespace
 
 UnitResult verify_chunk(const UnitRange& range, std::uint64_t offset, std::uint64_t count, const std::string& name) {
+    return detail::verify_chunk_with(range, offset, count, name, piece_slice_kernel());
+}
+
+UnitResult detail::verify_chunk_with(const UnitRange& range, std::uint64_t offset, std::uint64_t count,
+                                     const std::string& name, PieceSliceKernel slices) {
     ChunkStart where;
     UnitResult r = start_record(range, offset, count, name, where);
     const Flavour f = flavour_of(name);
@@ -152,7 +168,7 @@ UnitResult verify_chunk(const UnitRange& range, std::uint64_t offset, std::uint6
             for (std::uint64_t i = 0; i < n && !stopped; ++i) stopped = !account_start(U128{s.lo + i, 0}, f, t, r);
             if (stopped) break;
         } else {
-            verify_block(s.hi, s.lo, n, f, t);
+            verify_block(s.hi, s.lo, n, f, t, slices);
         }
         left -= n;
         if (left > 0) s = add_u64(s, n);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/piece_stream.hpp"
 #include "state/unit_result.hpp"
 #include "wideint/unit_range.hpp"
 
@@ -16,5 +17,11 @@ UnitResult verify_chunk(const UnitRange& range, std::uint64_t offset, std::uint6
 // reference the fast loop is tested against.
 UnitResult verify_chunk_reference(const UnitRange& range, std::uint64_t offset, std::uint64_t count,
                                   const std::string& name);
+
+namespace detail {
+// verify_chunk with a chosen checksum slice kernel, so that tests reach every kernel.
+UnitResult verify_chunk_with(const UnitRange& range, std::uint64_t offset, std::uint64_t count, const std::string& name,
+                             PieceSliceKernel slices);
+}  // namespace detail
 
 }  // namespace pelorin

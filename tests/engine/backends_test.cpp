@@ -3,6 +3,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "engine/cpu_features.hpp"
+#include "engine/piece_stream.hpp"
 #include "engine/proof_table.hpp"
 #include "engine/verify_chunk.hpp"
 #include "engine/verify_range.hpp"
@@ -203,6 +205,45 @@ TEST(Backends, RecordRecursiveMatchesTheReferenceOnShortRandomRanges) {
         const UnitResult fast = verify_chunk(range, 0, count, "record-recursive");
         const UnitResult ref = verify_chunk_reference(range, 0, count, "record-recursive");
         ASSERT_EQ(result_json(fast), result_json(ref)) << "from " << fast.begin << " count " << count << " seed " << seed;
+    }
+}
+
+// The sieve backends take a whole block's checksums in slices between its walks: with every
+// slice kernel this processor runs, their records equal the start-by-start reference's (scalar
+// checksum, plain walk) on two whole blocks with cut blocks either side, at the heights
+// campaigns work at, on the tables' edges and up to 2^128, then on random ranges.
+TEST(Backends, ChecksumSlicesBetweenWalksMatchTheReferenceOnEveryKernel) {
+    std::vector<std::pair<const char*, PieceSliceKernel>> kernels{{"scalar", piece_slice_scalar()}};
+    if (cpu_has_avx2()) kernels.emplace_back("avx2", piece_slice_avx2());
+    if (cpu_has_avx512()) kernels.emplace_back("avx512", piece_slice_avx512());
+    const auto below = [](unsigned height, std::uint64_t n) {  // 2^height - n
+        const U128 p = height >= 64 ? U128{0, std::uint64_t{1} << (height - 64)} : U128{std::uint64_t{1} << height, 0};
+        return U128{p.lo - n, p.hi - (p.lo < n ? 1 : 0)};
+    };
+    constexpr std::uint64_t kCount = 2 * 65536 + 10;
+    std::vector<UnitRange> ranges;
+    for (const unsigned height : {17u, 32u, 64u, 71u, 75u, 100u, 111u, 116u, 124u}) {
+        const U128 begin = below(height, 65536 + 5);
+        ranges.push_back(UnitRange{begin, add_u64(begin, kCount), false});
+    }
+    ranges.push_back(UnitRange{U128{0 - kCount, ~std::uint64_t{0}}, U128{}, true});
+    const std::uint64_t seed = std::random_device{}();
+    std::mt19937_64 rng(seed);
+    for (int i = 0; i < 6; ++i) {
+        const unsigned height = 20 + static_cast<unsigned>(rng() % 108);  // 2^20 .. 2^127: above 3 * 65536
+        const U128 begin = below(height, rng() % (3 * 65536));
+        ranges.push_back(UnitRange{begin, add_u64(begin, 65536 + rng() % (2 * 65536)), false});
+    }
+    for (const UnitRange& range : ranges) {
+        const std::uint64_t n = unit_size(range);
+        for (const char* name : {"record-recursive", "cpu-sieve", "hybrid-experimental"}) {
+            const std::string ref = result_json(verify_chunk_reference(range, 0, n, name));
+            for (const auto& [kernel, slices] : kernels) {
+                const UnitResult fast = detail::verify_chunk_with(range, 0, n, name, slices);
+                ASSERT_EQ(result_json(fast), ref) << name << " " << kernel << " from " << fast.begin << " to " << fast.end
+                                                  << " (random ranges: seed " << seed << ")";
+            }
+        }
     }
 }
 
