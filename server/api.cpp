@@ -27,12 +27,32 @@ bool path_matches(std::string_view pattern, std::string_view path, std::string& 
     return true;
 }
 
+// Standard base64 (RFC 4648) decoded; anything malformed gives an empty text.
+std::string base64_decoded(std::string_view text) {
+    static constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+    std::string out;
+    unsigned bits = 0, value = 0;
+    for (char c : text) {
+        const auto at = kAlphabet.find(c);
+        if (at == std::string_view::npos) return {};
+        value = (value << 6) | static_cast<unsigned>(at);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((value >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 struct Api::Route {
     // Who may call it: anyone, anyone within the per-address registration limit, or a
     // registered worker within its limit (completions are never limited: they end work done).
-    enum class Access { open, registration, worker, worker_unlimited };
+    // Operator routes answer on the operator's port, or with the operator token.
+    enum class Access { open, registration, worker, worker_unlimited, operator_only };
     std::string_view method;
     std::string_view pattern;
     Access access;
@@ -54,7 +74,7 @@ const Api::Route* Api::find_route(std::string_view path, std::string& segment) {
         {"GET", "/assets/*", Access::open, &Api::page},
         {"GET", "/api/v1/stats/summary", Access::open, &Api::stats_summary},
         {"GET", "/api/v1/stats/campaign", Access::open, &Api::stats_campaign},
-        {"GET", "/api/v1/stats/operator", Access::open, &Api::stats_operator},
+        {"GET", "/api/v1/stats/operator", Access::operator_only, &Api::stats_operator},
         {"GET", "/metrics", Access::open, &Api::metrics_text},
     };
     for (const Route& r : kRoutes)
@@ -103,6 +123,9 @@ ApiReply Api::route(const ApiRequest& request) {
     const Access access = found != nullptr ? found->access : Access::worker;
 
     Call call{request, WorkerAuth{}, segment};
+    if (request.operator_port && access != Access::open && access != Access::operator_only)
+        return error_reply(404, "no such endpoint: this port serves the operator's view, the stats and /metrics");
+    if (access == Access::operator_only && !operator_allowed(request)) return operator_refusal();
     if (access == Access::registration) {
         if (const int wait = register_limit_.take(request.address); wait > 0) {
             metrics_.count_rate_limited("registration");
@@ -145,6 +168,34 @@ ApiReply Api::route(const ApiRequest& request) {
         reply = error_reply(405, "use " + std::string(found->method));
     else reply = (this->*(found->handler))(call);
     if (reply.worker_id.empty()) reply.worker_id = call.worker.worker_id;
+    return reply;
+}
+
+bool Api::operator_allowed(const ApiRequest& request) const {
+    if (request.operator_port) return true;
+    if (policy_.operator_token_hash.empty() || request.authorization.size() != 1) return false;
+    const std::string& auth = request.authorization.front();
+    std::string token;
+    static constexpr std::string_view kBearer = "Bearer ", kBasic = "Basic ";
+    if (auth.compare(0, kBearer.size(), kBearer) == 0) {
+        token = auth.substr(kBearer.size());
+    } else if (auth.compare(0, kBasic.size(), kBasic) == 0) {
+        // user:password, the user name being anything.
+        const std::string pair = base64_decoded(std::string_view(auth).substr(kBasic.size()));
+        const auto colon = pair.find(':');
+        if (colon == std::string::npos) return false;
+        token = pair.substr(colon + 1);
+    } else {
+        return false;
+    }
+    // Hashes compared, so the time taken says nothing about the token.
+    return !token.empty() && sha256_hex(token) == policy_.operator_token_hash;
+}
+
+ApiReply Api::operator_refusal() const {
+    if (policy_.operator_token_hash.empty()) return error_reply(404, "no such endpoint");
+    ApiReply reply = error_reply(401, "the operator's view needs the operator token");
+    reply.headers = {{"WWW-Authenticate", "Basic realm=\"operator\", charset=\"UTF-8\""}};
     return reply;
 }
 

@@ -27,6 +27,9 @@ struct ApiRequest {
     std::string body;
     QueryParams query;          // decoded, in the order given
     std::string if_none_match;  // the If-None-Match header, for the page's files
+    // Came in on the operator's own port (--metrics-listen): the operator's view and data are
+    // served there, and nothing of the worker API.
+    bool operator_port = false;
 };
 
 struct ApiReply {
@@ -43,8 +46,8 @@ struct ApiReply {
 
 class Api {
 public:
-    // The metrics are counted into `metrics`; /metrics is answered here unless
-    // metrics_route is false (they are served on a port of their own).
+    // The metrics are counted into `metrics`; /metrics is answered on the workers' port
+    // unless metrics_route is false (they are served on the operator's port alone).
     Api(Store& store, const ServerPolicy& policy, Metrics& metrics, bool metrics_route = true);
 
     // Never throws for anything a client sends; a failing database is a 503.
@@ -65,6 +68,13 @@ private:
     friend std::string route_label(const std::string& path);
 
     ApiReply route(const ApiRequest& request);
+    // Whether the request may see operator data: it came on the operator's port, or carries
+    // the operator token (as a bearer token, or as the password of basic authentication,
+    // which a browser asks for).
+    bool operator_allowed(const ApiRequest& request) const;
+    // The refusal of operator data on the workers' port: 401 with a challenge when a token
+    // is set, else 404 as for a path that does not exist.
+    ApiReply operator_refusal() const;
     ApiReply healthz(const Call& call);
     ApiReply challenge(const Call& call);
     ApiReply register_worker(const Call& call);

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+
 namespace pelorin::server {
 
 ApiRequest api_request_of(const httplib::Request& req) {
@@ -15,7 +17,9 @@ ApiRequest api_request_of(const httplib::Request& req) {
 
 void write_api_head(httplib::Response& res, const ApiReply& reply) {
     res.status = reply.status;
-    if (reply.status == 401) res.set_header("WWW-Authenticate", "Bearer");
+    const bool own_challenge = std::any_of(reply.headers.begin(), reply.headers.end(),
+                                           [](const auto& h) { return h.first == "WWW-Authenticate"; });
+    if (reply.status == 401 && !own_challenge) res.set_header("WWW-Authenticate", "Bearer");
     if (reply.retry_after) res.set_header("Retry-After", std::to_string(*reply.retry_after));
     for (const auto& [name, value] : reply.headers) res.set_header(name, value);
 }
@@ -26,9 +30,11 @@ void write_api_reply(httplib::Response& res, const ApiReply& reply) {
     if (reply.status != 304) res.set_content(reply.body, reply.content_type);
 }
 
-HttpsListener::Handler api_handler(Api& api) {
-    return [&api](const httplib::Request& req, httplib::Response& res) {
-        const ApiReply reply = api.handle(api_request_of(req));
+HttpsListener::Handler api_handler(Api& api, bool operator_port) {
+    return [&api, operator_port](const httplib::Request& req, httplib::Response& res) {
+        ApiRequest request = api_request_of(req);
+        request.operator_port = operator_port;
+        const ApiReply reply = api.handle(request);
         write_api_reply(res, reply);
         return reply.worker_id;
     };

@@ -1,6 +1,7 @@
 // The API's lease exchanges: acquire, heartbeat and complete with the checks of a result.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 
 #include "server/api.hpp"
@@ -76,7 +77,8 @@ ApiReply Api::acquire(const Call& call) {
     const auto rate = number_member(*doc, "starts_per_second", error);
     const auto proof_hash = string_member(*doc, "proof_hash", kMaxWorkerTextBytes, error);
     if (!rate || !proof_hash) return error_reply(400, error);
-    const ClaimOutcome claim = store_.claim_unit(ClaimRequest{call.worker.worker_id, *rate, *proof_hash,
+    const ClaimOutcome claim = store_.claim_unit(ClaimRequest{call.worker.worker_id,
+                                                              std::min(*rate, kMaxClaimedStartsPerSecond), *proof_hash,
                                                               policy_.lease_timeout_ms,
                                                               policy_.refused_units_wait ? policy_.lease_timeout_ms : 0});
     switch (claim.kind) {
@@ -122,6 +124,9 @@ ApiReply Api::complete(const Call& call) {
     if (!doc) return error_reply(400, error);
     const auto result = doc->find("result");
     if (result == doc->end() || !result->is_object()) return error_reply(400, "the request body has no result object");
+    // Only the record's members are kept and published: anything else a worker adds is refused.
+    if (const auto foreign = foreign_member(*result))
+        return error_reply(400, "result member " + *foreign + " is not part of the result record");
 
     const CompletionContext context = store_.completion_context(call.worker.worker_id, lease_id);
     if (context.kind == CompletionContext::Kind::answered && context.answered_body == call.request.body)

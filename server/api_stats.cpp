@@ -1,5 +1,6 @@
 // The public page, its stats endpoints and the metrics: read-only, open to anyone, and never
-// more than the page shows (no address, nickname, hardware text or token).
+// more than the page shows (no address, nickname, hardware text or token). The operator's
+// view and its data answer on the operator's port or with the operator token (api.cpp).
 #include <optional>
 
 #include "server/api.hpp"
@@ -34,6 +35,8 @@ std::string key_of(const std::string& path, std::initializer_list<std::string> v
 ApiReply Api::page(const Call& call) {
     const PageAsset* asset = find_page_asset(call.request.path);
     if (asset == nullptr) return error_reply(404, "no such endpoint");
+    for (const auto& [name, value] : call.request.query)
+        if (name == "view" && value == "operator" && !operator_allowed(call.request)) return operator_refusal();
     ApiReply reply;
     reply.content_type = asset->content_type;
     // Revalidated each time, so a new program's page is seen at once; an unchanged file costs
@@ -100,8 +103,8 @@ std::string Api::metrics_exposition() {
     return metrics_.exposition(status);
 }
 
-ApiReply Api::metrics_text(const Call&) {
-    if (!metrics_route_) return error_reply(404, "no such endpoint");
+ApiReply Api::metrics_text(const Call& call) {
+    if (!metrics_route_ && !call.request.operator_port) return error_reply(404, "no such endpoint");
     ApiReply reply{200, metrics_exposition()};
     reply.content_type = kMetricsContentType;
     return reply;

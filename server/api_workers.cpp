@@ -1,6 +1,8 @@
 // The API's registration and benchmark exchanges.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "server/api.hpp"
 #include "server/limits.hpp"
 #include "server/proof_of_work.hpp"
@@ -46,7 +48,8 @@ ApiReply Api::register_worker(const Call& call) {
     // The token goes to the worker once; the database keeps only its hash.
     const std::string token = random_hex(32);
     r.challenge_id = *challenge_id;
-    r.client_id = *client_id;
+    // The client id proves who registers again; like the token, only its hash is kept.
+    r.client_id_hash = client_id->empty() ? "" : sha256_hex(*client_id);
     r.nickname = *nickname;
     r.hardware_hash = *hardware_hash;
     r.build_hash = *build_hash;
@@ -69,7 +72,10 @@ ApiReply Api::benchmark(const Call& call) {
     const auto profile = string_member(*doc, "profile", kMaxWorkerTextBytes, error);
     const auto rate = number_member(*doc, "starts_per_second", error);
     if (!build_hash || !backend || !profile || !rate) return error_reply(400, error);
-    store_.record_benchmark(call.worker.worker_id, Benchmark{*build_hash, *backend, *profile, *rate});
+    // The worker's word on its speed, capped at what any machine could reach: the fast-result
+    // check weighs the server's own clock against it.
+    store_.record_benchmark(call.worker.worker_id,
+                            Benchmark{*build_hash, *backend, *profile, std::min(*rate, kMaxClaimedStartsPerSecond)});
     return json_reply({{"status", "recorded"}});
 }
 

@@ -6,6 +6,7 @@
 
 #include "server/command_status.hpp"
 #include "server/operator_commands.hpp"
+#include "server/operator_token.hpp"
 #include "server/policy_flags.hpp"
 #include "server/serve_command.hpp"
 #include "server/store/database_url.hpp"
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
                           "Serve /metrics over plain HTTP here instead of on the main port, for a monitoring system on "
                           "the same host (for example 127.0.0.1:9464)")
         ->type_name("ADDR:PORT");
+    std::string operator_token_file;
+    serve_cmd->add_option("--operator-token-file", operator_token_file,
+                          "A file holding the operator token (at least 16 characters): with it, the operator's view and "
+                          "data are served on the main port too, to whoever sends the token")
+        ->type_name("FILE");
     add_policy_flags(*serve_cmd, serve_options.policy);
 
     CLI::App* campaign_cmd = app.add_subcommand("campaign", "Add, pause or resume a campaign");
@@ -114,6 +120,8 @@ int main(int argc, char** argv) {
         if (serve_cmd->parsed()) {
             serve_options.listen = parse_listen_address(listen);
             if (!metrics_listen.empty()) serve_options.metrics_listen = parse_listen_address(metrics_listen);
+            if (!operator_token_file.empty())
+                serve_options.policy.operator_token_hash = operator_token_hash(operator_token_file);
         }
         const auto store = open_store(url);
         if (serve_cmd->parsed()) return serve(*store, serve_options);

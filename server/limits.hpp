@@ -17,6 +17,12 @@ inline constexpr unsigned kMaxDifficultyBits = 32;
 // Texts a worker sends about itself (nickname, hashes, backend names) are kept up to this
 // length; longer ones are refused.
 inline constexpr std::size_t kMaxWorkerTextBytes = 256;
+// A refusal names a member a worker added; a longer name is cut here, so the reply stays short.
+inline constexpr std::size_t kMaxNamedMemberBytes = 64;
+// Steps a result may claim per start of its unit. Starts below 2^128 fall below themselves
+// within a few thousand steps (the longest known glides are far shorter); a hundred times more
+// never refuses an honest record and still refuses counts no walk could make.
+inline constexpr std::uint64_t kMaxStepsPerStart = 100'000;
 // JSON bodies nest two levels; anything deeper than this is refused before it is walked.
 inline constexpr int kMaxJsonDepth = 8;
 // The recomputation budget saves up at most this many seconds of one core, so a quiet hour
@@ -25,6 +31,15 @@ inline constexpr double kRecomputeBurstSeconds = 30.0;
 // The checksum loop's speed assumed before the first recomputation is measured (plain
 // x86-64 code on one core does about 7e8 starts per second).
 inline constexpr double kRecomputeFirstRate = 5e8;
+// The fastest rate a worker's benchmark or lease may claim, in starts per second; higher
+// claims are capped to it. The fastest backend the server can check (record-recursive) walks
+// about 1.5e9 starts/s per core with AVX-512; the largest single machines have a few hundred
+// cores (2 x 192), about 6e11 together. A claim above that could only be made up, and taken
+// as it stands it would make every result look slow enough to need no copy.
+inline constexpr double kMaxClaimedStartsPerSecond = 1e12;
+// The operator token is a password typed into a browser's prompt or kept in a script; 16
+// characters of a generator's output (openssl rand -hex 16 gives 32) cannot be guessed online.
+inline constexpr std::size_t kMinOperatorTokenBytes = 16;
 // A busy reply asks the worker to come back after this long.
 inline constexpr int kBusyRetryAfterSeconds = 60;
 // Token buckets kept per rate-limited key (address or worker); beyond this the least

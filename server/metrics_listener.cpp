@@ -12,12 +12,13 @@
 namespace pelorin::server {
 namespace {
 
-// One scraper at a time is the rule; two threads leave room for a person's curl.
-constexpr std::size_t kMetricsThreads = 2;
+// One scraper at a time is the rule; a few threads leave room for the operator's browser
+// loading the page and its data at once.
+constexpr std::size_t kMetricsThreads = 4;
 
 }  // namespace
 
-MetricsListener::MetricsListener(std::function<std::string()> text, const ServerPolicy& policy,
+MetricsListener::MetricsListener(HttpsListener::Handler handler, const ServerPolicy& policy,
                                  HttpsListener::Observer observer)
     : server_(std::make_unique<httplib::Server>()) {
     server_->set_read_timeout(policy.read_timeout_seconds, 0);
@@ -29,15 +30,18 @@ MetricsListener::MetricsListener(std::function<std::string()> text, const Server
         started = std::chrono::steady_clock::now();
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    server_->Get("/metrics", [text = std::move(text)](const httplib::Request&, httplib::Response& res) {
-        res.set_content(text(), kMetricsContentType);
+    server_->Get(".*", [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+        handler(req, res);
     });
-    server_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        res.set_content(nlohmann::json{{"error", res.status == 404 ? "no such endpoint: this port serves /metrics"
+    server_->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        res.set_content(nlohmann::json{{"error", res.status == 404 ? "no such endpoint: this port serves the operator's "
+                                                                     "view, the stats and /metrics"
                                                                    : "the request failed"}}
                             .dump(),
                         "application/json");
-    });
+        return httplib::Server::HandlerResponse::Handled;
+    }));
     server_->set_logger([observer = std::move(observer)](const httplib::Request& req, const httplib::Response& res) {
         if (!observer) return;
         RequestRecord record;

@@ -1,6 +1,8 @@
 #pragma once
-// /metrics on a plain-HTTP port of its own (--metrics-listen), for a monitoring system on the
-// same host: GET /metrics and nothing else, served on a thread of its own.
+// The operator's port (--metrics-listen): plain HTTP for a monitoring system and the operator
+// on the same host (or through a tunnel), served on a thread of its own. It answers GET and
+// HEAD only: /metrics, the page with the operator's view, and the stats endpoints; never the
+// worker API.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -17,8 +19,9 @@ namespace pelorin::server {
 
 class MetricsListener {
 public:
-    // `text` makes the exposition; the observer sees every request, as the main listener's.
-    MetricsListener(std::function<std::string()> text, const ServerPolicy& policy, HttpsListener::Observer observer);
+    // `handler` answers every GET (the API with operator_port set); the observer sees every
+    // request, as the main listener's.
+    MetricsListener(HttpsListener::Handler handler, const ServerPolicy& policy, HttpsListener::Observer observer);
     ~MetricsListener();  // stops
     MetricsListener(const MetricsListener&) = delete;
     MetricsListener& operator=(const MetricsListener&) = delete;

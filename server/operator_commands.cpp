@@ -8,6 +8,7 @@
 #include "server/utc_time.hpp"
 #include "wideint/decimal.hpp"
 #include "wideint/text_forms.hpp"
+#include "worker/display_text.hpp"
 
 namespace pelorin::server {
 
@@ -37,14 +38,14 @@ void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out) {
             if (!taken.count("campaign-" + std::to_string(n))) definition.name = "campaign-" + std::to_string(n);
     }
     store.add_campaign(definition);
-    out << "Added campaign " << definition.name << ": [" << u128_to_decimal(definition.range.begin) << ", "
+    out << "Added campaign " << printable_line(definition.name) << ": [" << u128_to_decimal(definition.range.begin) << ", "
         << end_to_decimal(definition.range.end, definition.range.end_is_2_128) << ") in units of " << definition.unit_size << " starts, "
         << units_in(definition.range, definition.unit_size) << " units\n";
 }
 
 void campaign_pause(Store& store, const std::string& name, bool paused, std::ostream& out) {
     store.set_campaign_paused(name, paused);
-    out << "Campaign " << name << (paused ? " is paused: no new unit is handed out\n" : " is running again\n");
+    out << "Campaign " << printable_line(name) << (paused ? " is paused: no new unit is handed out\n" : " is running again\n");
 }
 
 void print_status(Store& store, bool json, std::ostream& out) {

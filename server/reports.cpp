@@ -6,13 +6,24 @@
 #include <cstdio>
 #include <sstream>
 
+#include "server/result_check.hpp"
 #include "server/store/store_limits.hpp"
 #include "server/store/wide_math.hpp"
 #include "server/utc_time.hpp"
 #include "wideint/decimal.hpp"
+#include "worker/display_text.hpp"
 
 namespace pelorin::server {
 namespace {
+
+// Texts from workers and operators (nicknames, backend names, campaign names) on the
+// operator's terminal: a control or bidirectional character could move its cursor, set its
+// title or forge a line, so each is replaced.
+std::string shown(const std::string& text) { return printable_line(text); }
+
+// JSON for the operator's terminal: every character beyond ASCII escaped, so no control or
+// bidirectional character reaches it raw (controls below U+0020 are escaped by any dump).
+std::string terminal_json(const ojson& doc) { return doc.dump(-1, ' ', true, ojson::error_handler_t::replace); }
 
 
 std::string begin_text(const UnitRange& r) { return u128_to_decimal(r.begin); }
@@ -74,10 +85,11 @@ ojson worker_object(const WorkerFigures& w) {
 
 std::string worker_line(const WorkerFigures& w) {
     std::ostringstream out;
-    out << w.worker_id << "  " << (w.nickname.empty() ? "-" : w.nickname) << "  " << (w.address.empty() ? "-" : w.address)
+    out << w.worker_id << "  " << (w.nickname.empty() ? "-" : shown(w.nickname)) << "  "
+        << (w.address.empty() ? "-" : shown(w.address))
         << "  last seen " << utc_text(w.last_seen_ms) << "  validated " << w.results_validated << ", rejected "
         << w.results_rejected << ", pending " << w.results_pending;
-    if (w.benchmark) out << "  benchmark " << w.benchmark->backend << " " << rate_text(w.benchmark->starts_per_second) << " starts/s";
+    if (w.benchmark) out << "  benchmark " << shown(w.benchmark->backend) << " " << rate_text(w.benchmark->starts_per_second) << " starts/s";
     if (w.banned) out << "  BANNED";
     return out.str();
 }
@@ -92,7 +104,7 @@ std::string status_text(const StatusFigures& status) {
     if (status.campaigns.empty()) out << "No campaign yet: add one with pelorin-coordinator campaign add\n";
     for (const CampaignFigures& c : status.campaigns) {
         const UnitCounts& u = c.units;
-        out << "\nCampaign " << c.name << "  [" << begin_text(c.range) << ", " << end_text(c.range) << ")  in units of "
+        out << "\nCampaign " << shown(c.name) << "  [" << begin_text(c.range) << ", " << end_text(c.range) << ")  in units of "
             << c.unit_size << " starts  " << (c.paused ? "PAUSED" : "running") << "\n";
         out << "  units: " << u.validated << " validated, " << u.pending << " pending, " << u.leased << " leased, "
             << u.open << " open, " << u.set_aside << " set aside, of " << c.units_total << "\n";
@@ -132,7 +144,7 @@ std::string status_json(const StatusFigures& status) {
     for (const CampaignFigures& c : status.campaigns) campaigns.push_back(campaign_json(c));
     ojson workers = ojson::array();
     for (const WorkerFigures& w : status.active_workers) workers.push_back(worker_object(w));
-    return json_text({{"time", utc_text(status.now_ms)}, {"campaigns", campaigns}, {"active_workers", workers}}) + "\n";
+    return terminal_json({{"time", utc_text(status.now_ms)}, {"campaigns", campaigns}, {"active_workers", workers}}) + "\n";
 }
 
 std::string workers_text(const std::vector<WorkerFigures>& workers) {
@@ -145,20 +157,24 @@ std::string workers_text(const std::vector<WorkerFigures>& workers) {
 std::string workers_json(const std::vector<WorkerFigures>& workers) {
     ojson all = ojson::array();
     for (const WorkerFigures& w : workers) all.push_back(worker_object(w));
-    return json_text({{"workers", all}}) + "\n";
+    return terminal_json({{"workers", all}}) + "\n";
 }
 
 std::string export_line(const ExportRow& row, bool json) {
+    // Only the record's members, in the record's order: what a worker added is not published
+    // (results stored before such records were refused may still hold more). A worker's
+    // record comes out byte for byte, as its numbers read back the same.
+    const ojson parsed = ojson::parse(row.record, nullptr, false);
+    const std::string record = terminal_json(parsed.is_object() ? normalised_record(parsed) : ojson::object());
     if (!json)
-        return row.campaign + " " + begin_text(row.range) + " " + end_text(row.range) + " " + row.worker_id + " " +
-               utc_text(row.validated_ms) + " " + row.record + "\n";
-    // The record goes in as the worker sent it.
-    const std::string head = json_text({{"campaign", row.campaign},
-                                   {"begin", begin_text(row.range)},
-                                   {"end", end_text(row.range)},
-                                   {"worker_id", row.worker_id},
-                                   {"validated_at", utc_text(row.validated_ms)}});
-    return head.substr(0, head.size() - 1) + ",\"result\":" + row.record + "}\n";
+        return shown(row.campaign) + " " + begin_text(row.range) + " " + end_text(row.range) + " " + row.worker_id + " " +
+               utc_text(row.validated_ms) + " " + record + "\n";
+    const std::string head = terminal_json({{"campaign", row.campaign},
+                                            {"begin", begin_text(row.range)},
+                                            {"end", end_text(row.range)},
+                                            {"worker_id", row.worker_id},
+                                            {"validated_at", utc_text(row.validated_ms)}});
+    return head.substr(0, head.size() - 1) + ",\"result\":" + record + "}\n";
 }
 
 }  // namespace pelorin::server

@@ -39,9 +39,11 @@ int serve(Store& store, const ServeOptions& options) {
     };
     std::optional<MetricsListener> metrics_listener;
     if (options.metrics_listen) {
-        metrics_listener.emplace([&api] { return api.metrics_exposition(); }, options.policy, count);
+        metrics_listener.emplace(api_handler(api, true), options.policy, count);
         const int port = metrics_listener->bind(*options.metrics_listen);
-        std::cout << "Metrics on " << listen_url(options.metrics_listen->host, port, "http") << "/metrics" << std::endl;
+        const std::string url = listen_url(options.metrics_listen->host, port, "http");
+        std::cout << "Metrics on " << url << "/metrics" << std::endl;
+        std::cout << "Operator's view on " << url << "/?view=operator" << std::endl;
     }
     HttpsListener listener(certificates, options.policy, api_handler(api), [&journal, &count](const RequestRecord& r) {
         journal.write(r);

@@ -3,6 +3,7 @@
 // and the development coordinator's. The flags that set them are in policy_flags.hpp.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace pelorin::server {
 
@@ -40,6 +41,9 @@ struct ServerPolicy {
     int read_timeout_seconds = 10;
     int connection_deadline_seconds = 60;
     std::size_t threads = 32;
+    // SHA-256 of the operator token (--operator-token-file); empty: the operator's view and
+    // data are served on the operator's port alone.
+    std::string operator_token_hash;
 };
 
 // The campaign server: replication of new workers and a random share, a quarter core of

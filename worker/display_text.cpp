@@ -42,14 +42,12 @@ bool is_bidi_control(std::string_view seq) {
     return b(1) == 0x81 && b(2) >= 0xA6 && b(2) <= 0xA9;
 }
 
-}  // namespace
-
-std::string printable_text(std::string_view text) {
+std::string replaced(std::string_view text, bool keep_crlf) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+        if (keep_crlf && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
             out += "\r\n";
             i += 2;
         } else if (c < 0x80) {
@@ -69,5 +67,11 @@ std::string printable_text(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string printable_text(std::string_view text) { return replaced(text, true); }
+
+std::string printable_line(std::string_view text) { return replaced(text, false); }
 
 }  // namespace pelorin

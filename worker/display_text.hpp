@@ -13,4 +13,8 @@ namespace pelorin {
 // texts of the worker pass through unchanged.
 std::string printable_text(std::string_view text);
 
+// The same for a text that must stay on one line (a field of an operator's listing): CR LF
+// is replaced too, so a text from outside cannot add a line of its own.
+std::string printable_line(std::string_view text);
+
 }  // namespace pelorin

@@ -119,6 +119,13 @@ CREATE INDEX leases_heartbeat ON leases(heartbeat_ms);
 CREATE INDEX leases_expiry ON leases(state, expires_ms);
 CREATE INDEX results_status ON results(status, unit_id);
 )sql",
+        // 4: held for the copies' independence (another branch of work); nothing here.
+        "SELECT 1",
+        // 5: a client id is a secret the worker proves itself with, so it is kept only as its
+        // SHA-256, like a token.
+        R"sql(
+UPDATE workers SET client_id = encode(sha256(convert_to(client_id, 'UTF8')), 'hex') WHERE client_id <> '';
+)sql",
     };
     return migrations;
 }

@@ -188,7 +188,7 @@ std::optional<std::string> PostgresStore::register_worker(const Registration& r)
             return std::nullopt;
         // A known client keeps its worker id and gets the new token.
         const char* sql =
-            r.client_id.empty()
+            r.client_id_hash.empty()
                 ? "INSERT INTO workers (client_id, token_hash, nickname, hardware_hash, build_hash, address, "
                   "registered_ms, last_seen_ms) VALUES ($1, $2, $3, $4, $5, $6, $7, $7) RETURNING id"
                 : "INSERT INTO workers (client_id, token_hash, nickname, hardware_hash, build_hash, address, "
@@ -198,7 +198,7 @@ std::optional<std::string> PostgresStore::register_worker(const Registration& r)
                   "build_hash = EXCLUDED.build_hash, address = EXCLUDED.address, last_seen_ms = EXCLUDED.last_seen_ms "
                   "RETURNING id";
         const pqxx::row w =
-            tx.exec_params1(sql, r.client_id, r.token_hash, r.nickname, r.hardware_hash, r.build_hash, r.address, now);
+            tx.exec_params1(sql, r.client_id_hash, r.token_hash, r.nickname, r.hardware_hash, r.build_hash, r.address, now);
         return worker_name(int64(w[0]));
     });
 }

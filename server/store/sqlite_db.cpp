@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "server/store/store_limits.hpp"
+#include "sha256/sha256.hpp"
 
 namespace pelorin::server {
 namespace {
@@ -13,6 +14,15 @@ namespace {
     std::string text = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED) text = "the database stayed locked (" + text + ")";
     throw std::runtime_error(what + ": " + text);
+}
+
+// pelorin_sha256_hex(text): the migration that hashes stored client ids runs in SQL, as
+// PostgreSQL's does with its own sha256().
+void sha256_hex_function(sqlite3_context* context, int, sqlite3_value** argv) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const std::string digest = sha256_hex(std::string_view(text == nullptr ? "" : text,
+                                                           static_cast<std::size_t>(sqlite3_value_bytes(argv[0]))));
+    sqlite3_result_text(context, digest.data(), static_cast<int>(digest.size()), SQLITE_TRANSIENT);
 }
 
 }  // namespace
@@ -79,6 +89,9 @@ SqliteDb::SqliteDb(const std::filesystem::path& path) {
         sqlite3_busy_timeout(db_, static_cast<int>(kDatabaseBusyTimeout.count()));
         sqlite3_extended_result_codes(db_, 1);
         exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
+        const int fn = sqlite3_create_function_v2(db_, "pelorin_sha256_hex", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                                  nullptr, sha256_hex_function, nullptr, nullptr, nullptr);
+        if (fn != SQLITE_OK) fail(db_, fn, "cannot prepare the database " + path.string());
     } catch (...) {
         sqlite3_close(db_);
         throw;

@@ -1,5 +1,10 @@
 #include "server/store/sqlite_store.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include "server/store/store_limits.hpp"
@@ -176,9 +181,9 @@ std::optional<std::string> SqliteStore::register_worker(const Registration& r) {
     db->prepare("DELETE FROM challenges WHERE id = ? AND expires_ms > ?").bind(r.challenge_id, now).run();
     if (db->changes() == 0) return std::nullopt;
     std::optional<std::int64_t> worker;
-    if (!r.client_id.empty()) {
+    if (!r.client_id_hash.empty()) {
         SqliteStatement known = db->prepare("SELECT id FROM workers WHERE client_id = ?");
-        if (known.bind(r.client_id).step()) worker = known.int64(0);
+        if (known.bind(r.client_id_hash).step()) worker = known.int64(0);
     }
     if (worker) {
         db->prepare("UPDATE workers SET token_hash = ?, nickname = ?, hardware_hash = ?, build_hash = ?, address = ?, "
@@ -188,7 +193,7 @@ std::optional<std::string> SqliteStore::register_worker(const Registration& r) {
     } else {
         db->prepare("INSERT INTO workers (client_id, token_hash, nickname, hardware_hash, build_hash, address, "
                     "registered_ms, last_seen_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-            .bind(r.client_id, r.token_hash, r.nickname, r.hardware_hash, r.build_hash, r.address, now, now)
+            .bind(r.client_id_hash, r.token_hash, r.nickname, r.hardware_hash, r.build_hash, r.address, now, now)
             .run();
         worker = db->last_insert_id();
     }
@@ -317,10 +322,22 @@ bool SqliteStore::set_worker_banned(const std::string& worker_id, bool banned) {
 }
 
 void SqliteStore::backup_to(const std::filesystem::path& file) {
-    if (std::filesystem::exists(file))
-        throw std::invalid_argument("the backup file " + file.string() + " exists; name a new file");
-    auto db = pool_.borrow();
-    db->prepare("VACUUM INTO ?").bind(file.string()).run();
+    // The copy holds what the database holds (token hashes, addresses, every result), so it is
+    // made readable by its owner alone before a byte goes in; SQLite fills an empty file.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) throw std::invalid_argument("the backup file " + file.string() + " exists; name a new file");
+        throw std::runtime_error("cannot create the backup file " + file.string() + ": " + std::strerror(errno));
+    }
+    ::close(fd);
+    try {
+        auto db = pool_.borrow();
+        db->prepare("VACUUM INTO ?").bind(file.string()).run();
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+        throw;
+    }
 }
 
 }  // namespace pelorin::server

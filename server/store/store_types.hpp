@@ -41,7 +41,9 @@ struct Challenge {
 
 struct Registration {
     std::string challenge_id;
-    std::string client_id;  // a client registering again keeps its worker id
+    // SHA-256 of the client id the worker sent, empty when it sent none: a client
+    // registering again keeps its worker id.
+    std::string client_id_hash;
     std::string nickname;
     std::string hardware_hash;
     std::string build_hash;

@@ -125,7 +125,7 @@ TEST(DevCoordinatorLeases, RejectedResultsSendTheUnitBackUntilItIsSetAside) {
         lease_ids.push_back(lease.at("lease_id"));
         const json verdict = complete(c, w, lease, spoiled.dump());
         EXPECT_EQ(verdict.at("accepted"), false);
-        EXPECT_EQ(verdict.at("audit").get<std::string>().rfind("rejected: checksum_xor is", 0), 0u) << verdict.dump();
+        EXPECT_EQ(verdict.at("audit").get<std::string>().rfind("rejected: checksum_xor does not match", 0), 0u) << verdict.dump();
         // A repeated complete gets the same verdict, and does not count again; another result
         // for the same lease is a conflict.
         EXPECT_EQ(complete(c, w, lease, spoiled.dump()), verdict);

@@ -1,7 +1,8 @@
 // The campaign server's reader of request bodies, as each endpoint takes them: the first byte
 // picks the endpoint (acquire, heartbeat, register, benchmark, complete), the rest is the
 // body. Strict JSON objects only, each member read for its value alone; a complete's record
-// goes through the structure check of a fixed unit and the comparison of copies.
+// goes through the structure check of a fixed unit, its normalised form and the comparison
+// of copies.
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -53,6 +54,12 @@ void check_record(const ojson& record) {
     // 2^16 starts above 2^32.
     const UnitRange unit{U128{4294967296ull, 0}, U128{4295032832ull, 0}, false};
     const server::StructureCheck check = server::check_structure(unit, record);
+    // The normalised record (what export writes) holds the record's members alone, once
+    // normalised stays so, and is judged as the record was.
+    const ojson normal = server::normalised_record(record);
+    expect(!server::foreign_member(normal), "a normalised record keeps a member of its own", normal.dump());
+    expect(server::normalised_record(normal) == normal, "normalising twice changed the record", normal.dump());
+    expect(server::check_structure(unit, normal).reason == check.reason, "normalising changed the verdict", check.reason);
     if (!check.passed) {
         expect(!check.reason.empty(), "a refused record without a reason");
         return;

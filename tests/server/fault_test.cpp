@@ -99,8 +99,12 @@ TEST_P(FaultTest, NothingIsLostOrCountedTwiceWhenAnInstanceOrTheDatabaseFails) {
         std::ofstream out(bundle);
         for (const auto& c : instances) out << std::ifstream(c->ca_file()).rdbuf();
     }
+    // The operator's watch list is read on the workers' port with the operator token.
+    const std::string operator_token = "fault-test-operator-token";
+    std::ofstream(first.folder() / "operator-token") << operator_token << "\n";
     std::vector<std::string> flags = kServeFlags;
     flags.insert(flags.end(), database.begin(), database.end());
+    flags.insert(flags.end(), {"--operator-token-file", (first.folder() / "operator-token").string()});
     std::vector<std::string> load = {PELORIN_LOADGEN_BINARY, "--ca-file", bundle.string()};
     for (const auto& c : instances) {
         c->serve(flags);
@@ -176,7 +180,7 @@ TEST_P(FaultTest, NothingIsLostOrCountedTwiceWhenAnInstanceOrTheDatabaseFails) {
         EXPECT_EQ(units, static_cast<std::int64_t>(input.exported.size())) << activity.body;
         EXPECT_EQ(a.at("latest_units").size(), std::min<std::size_t>(10, input.exported.size())) << activity.body;
         EXPECT_FALSE(a.at("top_workers").empty()) << activity.body;
-        const auto watch = c->call("GET", "/api/v1/stats/operator");
+        const auto watch = c->call("GET", "/api/v1/stats/operator", "", operator_token);
         EXPECT_EQ(watch.status, 200) << watch.body;
     }
     // The faults were felt: requests to the killed instance went unanswered, and with the

@@ -69,7 +69,7 @@ TEST(ForgedResults, WrongChecksumsAndOtherRangesAreRejected) {
     spoiled["result"]["checksum_sum"] = spoiled["result"]["checksum_sum"].get<std::uint64_t>() + 1;
     const json wrong = complete(c, w, lease, spoiled.dump());
     EXPECT_EQ(wrong.at("accepted"), false);
-    EXPECT_EQ(wrong.at("audit").get<std::string>().rfind("rejected: checksum_sum is", 0), 0u) << wrong.dump();
+    EXPECT_EQ(wrong.at("audit").get<std::string>().rfind("rejected: checksum_sum does not match", 0), 0u) << wrong.dump();
 
     // The refused unit waits for other workers, so the next lease is the next range; its
     // complete carries the first range's record: the same number of starts, another range's
@@ -78,7 +78,7 @@ TEST(ForgedResults, WrongChecksumsAndOtherRangesAreRejected) {
     ASSERT_EQ(lease.at("begin"), u128_to_decimal(add_u64(parse_u128(kBegin), 1 << 16)))
         << "a refused unit is not handed straight back to its worker";
     const json other = complete(c, w, lease, good);
-    EXPECT_EQ(other.at("audit").get<std::string>().rfind("rejected: checksum_sum is", 0), 0u) << other.dump();
+    EXPECT_EQ(other.at("audit").get<std::string>().rfind("rejected: checksum_sum does not match", 0), 0u) << other.dump();
 
     // The refused unit went back to the pool: another worker takes it, and the honest record
     // is accepted. The first worker's count shows its two refusals.

@@ -4,7 +4,8 @@
 Run by page_browser_test.cpp against a real pelorin-coordinator that holds a campaign with
 units in every state. Checks that the figures shown equal `status --json`, that every chart
 drew, that the console stayed free of errors and that no request left the server's origin;
-that the operator's view lists the set-aside unit, the mismatch and the banned worker; that a
+that the operator's view (on the operator's port) lists the set-aside unit, the mismatch and
+the banned worker; that a
 refresh (the page's 30-second timer, fired by the test) shows new figures without a reload;
 and that with the server gone the page says so and keeps its figures. Keeps screenshots at
 desktop and phone width. Prints every failure with what was expected and shown; exits 1 on
@@ -218,6 +219,7 @@ def post_complete(args, origin):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--origin", required=True, help="https://127.0.0.1:PORT")
+    parser.add_argument("--operator-origin", required=True, help="http://127.0.0.1:PORT, the operator's port")
     parser.add_argument("--spki", required=True, help="base64 SHA-256 of the server key's SubjectPublicKeyInfo")
     parser.add_argument("--ca", required=True, help="the server's certificate authority, for the test's own request")
     parser.add_argument("--coordinator", required=True)
@@ -255,7 +257,8 @@ def main():
             check(width <= PHONE[0], f"the page is {width} px wide at phone width ({PHONE[0]} px)")
             check_console_and_origin(driver, origin, "public page")
 
-            # The operator's view.
+            # The operator's view, on the operator's port; the rest of the visit stays there.
+            origin = args.operator_origin
             load(driver, origin + "/?view=operator")
             wait_for(driver, lambda: driver.find_element(By.ID, "operator").is_displayed(), "the operator's view")
             set_aside = driver.find_element(By.ID, "set-aside").text
@@ -276,7 +279,7 @@ def main():
             marker = driver.execute_script("return window.__loadMarker")
             delays = driver.execute_script("return window.__refreshTimers.length")
             check(delays >= 1, "the page set no 30-second refresh timer")
-            code, reply = post_complete(args, origin)
+            code, reply = post_complete(args, args.origin)
             check(code == 200, f"the complete made for the refresh check got {code}: {reply}")
             after = status_json(args)
             check(after != status, "the complete changed nothing in status --json")

@@ -1,8 +1,8 @@
 // The public page in a real browser: a real pelorin-coordinator holds a campaign with units in
 // every state, made by real completes over TLS, and page_browser.py drives Debian's headless
 // Chromium through chromium-driver against it (figures against status --json, charts drawn,
-// a clean console, nothing from another origin, the operator's view, a refresh without a
-// reload, the server gone). Screenshots stay in the build tree.
+// a clean console, nothing from another origin, the operator's view on the operator's port, a
+// refresh without a reload, the server gone). Screenshots stay in the build tree.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
@@ -90,7 +90,7 @@ TEST(PageInBrowser, ShowsTheCampaignAsStatusDoesAndTheOperatorsTroubles) {
     ASSERT_EQ(c.command({"campaign", "add", "--begin", "2^72", "--end", "2^128", "--unit-size", "2^40", "--name", "whole"}).status, 0);
     ASSERT_EQ(c.command({"campaign", "pause", "whole"}).status, 0);
     // A new worker's first result is copied; nothing else is.
-    c.serve({"--difficulty-bits", "4", "--new-worker-results", "1", "--replication-share", "0", "--fast-result-slack", "0",
+    c.serve({"--metrics-listen", "127.0.0.1:0", "--difficulty-bits", "4", "--new-worker-results", "1", "--replication-share", "0", "--fast-result-slack", "0",
              "--register-rate", "0", "--worker-rate", "0"});
     const Worker a{c, register_test_worker(c, "a")}, b{c, register_test_worker(c, "b")},
         d{c, register_test_worker(c, "d")}, e{c, register_test_worker(c, "e")};
@@ -128,6 +128,7 @@ TEST(PageInBrowser, ShowsTheCampaignAsStatusDoesAndTheOperatorsTroubles) {
     const std::filesystem::path screenshots = PELORIN_PAGE_SCREENSHOTS;
     const CommandResult run = run_program(
         {"/usr/bin/python3", PELORIN_PAGE_BROWSER_SCRIPT, "--origin", "https://127.0.0.1:" + std::to_string(c.port()),
+         "--operator-origin", "http://127.0.0.1:" + std::to_string(c.operator_port()),
          "--spki", spki_hash(c.certificate()), "--ca", c.ca_file().string(), "--coordinator", coordinator_binary(),
          "--state-dir", c.folder().string(), "--set-aside-begin", unit_begin(3), "--mismatch-begin", unit_begin(4),
          "--banned-worker", e.id.worker_id, "--complete-path", "/api/v1/leases/" + held.value("lease_id", "") + "/complete",

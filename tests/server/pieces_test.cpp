@@ -205,6 +205,12 @@ TEST(ServerPieces, WhichResultsAreCopied) {
         {"no rate at all", context(10, 5000, 0), 0.9, true},
     };
     for (const auto& c : cases) EXPECT_EQ(needs_confirmation(policy, c.context, unit, c.draw), c.copied) << c.what;
+    // A claimed rate beyond any machine counts as the cap (1e12 starts/s): 2^40 starts take it
+    // 1.1 s, so 300 ms is over three times too fast, whatever the worker claimed.
+    const std::uint64_t big = std::uint64_t{1} << 40;
+    EXPECT_TRUE(needs_confirmation(policy, context(10, 300, 1e15), big, 0.9)) << "a benchmark of 1e15";
+    EXPECT_TRUE(needs_confirmation(policy, context(10, 300, 0, 1e18), big, 0.9)) << "a lease rate of 1e18";
+    EXPECT_FALSE(needs_confirmation(policy, context(10, 400, 1e15), big, 0.9)) << "within three times the cap";
     const TrustPolicy off = development_policy().trust;
     EXPECT_FALSE(needs_confirmation(off, context(0, 1, 0), unit, 0.0)) << "the development coordinator copies nothing";
 }

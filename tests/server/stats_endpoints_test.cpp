@@ -11,6 +11,7 @@
 #include "scoped_env.hpp"
 #include "server/api.hpp"
 #include "server/store/sqlite_store.hpp"
+#include "sha256/sha256.hpp"
 #include "wideint/text_forms.hpp"
 
 namespace pelorin::server {
@@ -21,8 +22,9 @@ using nlohmann::json;
 // A fresh database with one campaign, and the API over it.
 class Fixture {
 public:
-    Fixture(const std::string& begin, const std::string& end, std::uint64_t unit_size)
-        : store_(dir_.path() / "coordinator.db", -1), api_(store_, production_policy(), metrics_) {
+    Fixture(const std::string& begin, const std::string& end, std::uint64_t unit_size,
+            const ServerPolicy& policy = production_policy())
+        : store_(dir_.path() / "coordinator.db", -1), api_(store_, policy, metrics_) {
         const EndBound e = parse_end_bound(end);
         store_.add_campaign(CampaignDefinition{"c", UnitRange{parse_u128(begin), e.value, e.end_is_2_128}, unit_size});
         store_.add_challenge(Challenge{"x", "n", 1}, 60'000, 10);
@@ -52,8 +54,10 @@ public:
         request.path = path;
         request.address = "127.0.0.1";
         request.query = query;
+        request.operator_port = true;  // the operator's data are read here too
         return api_.handle(request);
     }
+    ApiReply handle(const ApiRequest& request) { return api_.handle(request); }
     json get_json(const std::string& path, const QueryParams& query = {}) {
         const ApiReply reply = get(path, query);
         EXPECT_EQ(reply.status, 200) << path << ": " << reply.body;
@@ -226,6 +230,65 @@ TEST(StatsEndpoints, MalformedOrOutOfRangeParametersGet400) {
     const ApiReply unknown = f.get("/api/v1/stats/campaign", {{"campaign", "nope"}});
     EXPECT_EQ(unknown.status, 404);
     EXPECT_EQ(unknown.body, R"({"error":"no campaign named nope"})");
+}
+
+// Operator data answer on the operator's port, or on the workers' port to the operator token
+// (bearer, or basic authentication's password, any user name); otherwise 401 with a basic
+// challenge (a browser asks for the token), or 404 when the server has no token.
+TEST(StatsEndpoints, OperatorDataNeedTheOperatorsPortOrToken) {
+    ServerPolicy with_token = production_policy();
+    with_token.operator_token_hash = sha256_hex("operator-secret-token");
+    Fixture f("0", "1000", 1000, with_token), no_token("0", "1000", 1000);
+    struct Case {
+        const char* what;
+        Fixture& fixture;
+        std::string method, path;
+        QueryParams query;
+        bool operator_port;
+        std::vector<std::string> authorization;
+        int status;
+    };
+    // base64 of "op:operator-secret-token", ":operator-secret-token", "operator-secret-token".
+    const std::string basic = "Basic b3A6b3BlcmF0b3Itc2VjcmV0LXRva2Vu";
+    const std::string basic_no_user = "Basic Om9wZXJhdG9yLXNlY3JldC10b2tlbg==";
+    const std::string basic_no_colon = "Basic b3BlcmF0b3Itc2VjcmV0LXRva2Vu";
+    const Case cases[] = {
+        {"the view without a token", f, "GET", "/", {{"view", "operator"}}, false, {}, 401},
+        {"the data without a token", f, "GET", "/api/v1/stats/operator", {}, false, {}, 401},
+        {"a wrong bearer token", f, "GET", "/api/v1/stats/operator", {}, false, {"Bearer operator-secret-tokeN"}, 401},
+        {"a worker's kind of token", f, "GET", "/api/v1/stats/operator", {}, false, {"Bearer h"}, 401},
+        {"the token twice", f, "GET", "/api/v1/stats/operator", {}, false,
+         {"Bearer operator-secret-token", "Bearer operator-secret-token"}, 401},
+        {"basic without a colon", f, "GET", "/api/v1/stats/operator", {}, false, {basic_no_colon}, 401},
+        {"basic not base64", f, "GET", "/api/v1/stats/operator", {}, false, {"Basic !!!!"}, 401},
+        {"the bearer token", f, "GET", "/api/v1/stats/operator", {}, false, {"Bearer operator-secret-token"}, 200},
+        {"basic with a user", f, "GET", "/", {{"view", "operator"}}, false, {basic}, 200},
+        {"basic without a user", f, "GET", "/api/v1/stats/operator", {}, false, {basic_no_user}, 200},
+        {"the public page", f, "GET", "/", {}, false, {}, 200},
+        {"the operator's port", f, "GET", "/api/v1/stats/operator", {}, true, {}, 200},
+        {"no token: the view", no_token, "GET", "/", {{"view", "operator"}}, false, {}, 404},
+        {"no token: the data", no_token, "GET", "/api/v1/stats/operator", {}, false, {"Bearer operator-secret-token"}, 404},
+        {"no token: the operator's port", no_token, "GET", "/", {{"view", "operator"}}, true, {}, 200},
+        {"the worker API on the operator's port", no_token, "GET", "/api/v1/register/challenge", {}, true, {}, 404},
+        {"a lease on the operator's port", no_token, "POST", "/api/v1/leases/acquire", {}, true, {"Bearer h"}, 404},
+        {"metrics on the operator's port", no_token, "GET", "/metrics", {}, true, {}, 200},
+    };
+    for (const Case& c : cases) {
+        ApiRequest request;
+        request.method = c.method;
+        request.path = c.path;
+        request.address = "127.0.0.1";
+        request.query = c.query;
+        request.operator_port = c.operator_port;
+        request.authorization = c.authorization;
+        const ApiReply reply = c.fixture.handle(request);
+        EXPECT_EQ(reply.status, c.status) << c.what << ": " << reply.body;
+        if (reply.status == 401) {
+            ASSERT_EQ(reply.headers.size(), 1u) << c.what;
+            EXPECT_EQ(reply.headers[0].first, "WWW-Authenticate") << c.what;
+            EXPECT_EQ(reply.headers[0].second.rfind("Basic realm=", 0), 0u) << c.what;
+        }
+    }
 }
 
 TEST(StatsEndpoints, ThePageIsEmbeddedWithChartJsAndRevalidatedByItsETag) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "server/store/copies.hpp"
+#include "sha256/sha256.hpp"
 #include "wideint/decimal.hpp"
 #include "wideint/text_forms.hpp"
 
@@ -62,7 +63,7 @@ std::string StoreCases::add_worker(const std::string& client_id) {
     store_->add_challenge(Challenge{id, "nonce", 0}, 60'000, 1000);
     Registration r;
     r.challenge_id = id;
-    r.client_id = client_id;
+    r.client_id_hash = client_id.empty() ? "" : sha256_hex(client_id);
     r.nickname = "Anonymous";
     r.token_hash = "hash-of-" + id;
     const auto worker = store_->register_worker(r);
@@ -443,7 +444,7 @@ TEST_P(StoreCases, RegistrationUsesItsChallengeOnceAndKeepsAClientsWorkerId) {
     EXPECT_EQ(found->difficulty_bits, 8u);
     Registration r;
     r.challenge_id = "c1";
-    r.client_id = "client";
+    r.client_id_hash = sha256_hex("client");
     r.token_hash = "h1";
     const auto first = store_->register_worker(r);
     ASSERT_TRUE(first);
@@ -567,6 +568,39 @@ TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {
     upgraded->add_challenge(Challenge{"c", "n", 1}, 60'000, 10);  // the later migration's table
     EXPECT_TRUE(upgraded->find_challenge("c"));
     upgraded.reset();
+
+    // Client ids were kept as sent before they were hashed: the migration hashes them, and a
+    // worker registering again with its client id keeps its worker id. A worker that sent
+    // none still matches nobody.
+    auto before_hashing = GetParam().make();
+    std::optional<std::string> known, anonymous;
+    {
+        auto old = before_hashing->open(3);
+        Registration r;
+        for (const auto& [challenge, client] : {std::pair{"c1", "client-sent-in-clear"}, std::pair{"c2", ""}}) {
+            old->add_challenge(Challenge{challenge, "n", 1}, 60'000, 10);
+            r.challenge_id = challenge;
+            r.client_id_hash = client;  // what the old program stored
+            r.token_hash = std::string("token-") + challenge;
+            (*client ? known : anonymous) = old->register_worker(r);
+        }
+    }
+    ASSERT_TRUE(known && anonymous);
+    {
+        auto migrated = before_hashing->open();
+        Registration r;
+        for (const auto& [challenge, client_hash] :
+             {std::pair{"c3", sha256_hex("client-sent-in-clear")}, std::pair{"c4", std::string()}}) {
+            migrated->add_challenge(Challenge{challenge, "n", 1}, 60'000, 10);
+            r.challenge_id = challenge;
+            r.client_id_hash = client_hash;
+            r.token_hash = std::string("token-") + challenge;
+            const auto id = migrated->register_worker(r);
+            ASSERT_TRUE(id) << challenge;
+            if (client_hash.empty()) EXPECT_NE(*id, *anonymous) << "workers without a client id were matched";
+            else EXPECT_EQ(*id, *known) << "the client registered before the migration lost its worker id";
+        }
+    }
 
     older_db->stamp_schema_version(newest + 1);
     try {

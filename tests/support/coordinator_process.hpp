@@ -45,6 +45,9 @@ public:
     std::filesystem::path key() const { return folder_ / "server-key.pem"; }
     // The journal: everything serve wrote on standard error.
     std::string journal() const;
+    // The operator's port of a server started with --metrics-listen 127.0.0.1:0, as it printed
+    // it ("Operator's view on http://127.0.0.1:PORT/?view=operator").
+    int operator_port() const;
 
 private:
     std::filesystem::path folder_;

@@ -51,4 +51,12 @@ void CoordinatorProcess::serve(const std::vector<std::string>& flags, int port) 
 
 std::string CoordinatorProcess::journal() const { return file_text(folder_ / "journal.log"); }
 
+int CoordinatorProcess::operator_port() const {
+    const std::string out = output();
+    const std::string mark = "Operator's view on http://127.0.0.1:";
+    const std::size_t at = out.find(mark);
+    if (at == std::string::npos) throw std::runtime_error("no operator's port in: " + out);
+    return std::stoi(out.substr(at + mark.size()));
+}
+
 }  // namespace pelorin::test_support

@@ -115,7 +115,8 @@ std::string solve_proof_of_work(const std::string& nonce, unsigned difficulty_bi
     }
 }
 
-TestWorker register_test_worker(const LoopbackServer& coordinator, const std::string& client_id) {
+TestWorker register_test_worker(const LoopbackServer& coordinator, const std::string& client_id,
+                                const std::string& nickname) {
     const HttpsReply c = coordinator.call("GET", "/api/v1/register/challenge");
     if (c.status != 200) throw std::runtime_error("challenge failed: " + std::to_string(c.status) + " " + c.body + c.error);
     const nlohmann::json challenge = nlohmann::json::parse(c.body);
@@ -123,7 +124,7 @@ TestWorker register_test_worker(const LoopbackServer& coordinator, const std::st
         solve_proof_of_work(member(challenge, "nonce"), challenge.at("difficulty_bits").get<unsigned>());
     const nlohmann::json request = {{"challenge_id", member(challenge, "challenge_id")},
                                     {"solution", solution},
-                                    {"nickname", "Anonymous"},
+                                    {"nickname", nickname},
                                     {"client_id", client_id},
                                     {"hardware_hash", std::string(64, 'a')},
                                     {"build_hash", std::string(64, 'b')}};

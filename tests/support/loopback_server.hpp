@@ -42,7 +42,8 @@ struct TestWorker {
 
 // Registers through the real exchange: fetches a challenge, solves its proof of work and
 // posts the registration. Throws std::runtime_error on any failure.
-TestWorker register_test_worker(const LoopbackServer& server, const std::string& client_id = "");
+TestWorker register_test_worker(const LoopbackServer& server, const std::string& client_id = "",
+                                const std::string& nickname = "Anonymous");
 
 // The proof-of-work solution (decimal text) for a nonce and difficulty.
 std::string solve_proof_of_work(const std::string& nonce, unsigned difficulty_bits);
