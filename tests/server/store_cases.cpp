@@ -629,17 +629,23 @@ TEST_P(StoreCases, AResultWaitsForItsUnitsRecomputationAndIsWeighedWhenItEnds) {
 
 TEST_P(StoreCases, ARecomputationSurvivesARestartAndInstancesCountASpanOnce) {
     add_campaign("c", "0", "1000", 1000);
-    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c");
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c"), d = add_worker("d");
     const ClaimOutcome la = claim(a);
     store_->submit_result(unchecked(result(a, la.lease_id, 5, true), 5));
+    // A waiting result that needs a copy has its unit handed out for one; two workers' waiting
+    // results would settle it, so no third is handed it.
+    const ClaimOutcome ld = claim(d);
+    ASSERT_EQ(text_of(ld.range), "[0, 1000)");
+    store_->submit_result(unchecked(result(d, ld.lease_id, 5, true), 5));
+    EXPECT_EQ(claim(b).kind, Kind::busy);
 
     // A span in flight holds its unit against another instance; a span both compute counts once.
     auto other = database_->open();
     const auto job = store_->claim_recomputation(60'000);
     ASSERT_TRUE(job);
     EXPECT_FALSE(other->claim_recomputation(60'000)) << "two instances never recompute one unit at once";
-    EXPECT_EQ(other->record_recomputation(*job, 400, kSpans[0].pair, 3).kind, SpanOutcome::Kind::recorded);
-    EXPECT_EQ(store_->record_recomputation(*job, 400, kSpans[0].pair, 3).kind, SpanOutcome::Kind::stale);
+    EXPECT_EQ(other->record_recomputation(*job, 400, kSpans[0].pair, 5).kind, SpanOutcome::Kind::recorded);
+    EXPECT_EQ(store_->record_recomputation(*job, 400, kSpans[0].pair, 5).kind, SpanOutcome::Kind::stale);
 
     // After a restart the progress is where it was.
     store_ = database_->open();
@@ -647,7 +653,7 @@ TEST_P(StoreCases, ARecomputationSurvivesARestartAndInstancesCountASpanOnce) {
     ASSERT_TRUE(resumed);
     EXPECT_EQ(resumed->done, 400u);
     EXPECT_EQ(resumed->so_far, kSpans[0].pair);
-    EXPECT_EQ(store_->record_recomputation(*resumed, 400, kSpans[1].pair, 3).kind, SpanOutcome::Kind::recorded);
+    EXPECT_EQ(store_->record_recomputation(*resumed, 400, kSpans[1].pair, 5).kind, SpanOutcome::Kind::recorded);
     // An instance that stops mid-span leaves its hold to run out; another goes on from there.
     ASSERT_TRUE(store_->claim_recomputation(1));
     sleep_ms(50);
@@ -655,14 +661,17 @@ TEST_P(StoreCases, ARecomputationSurvivesARestartAndInstancesCountASpanOnce) {
     ASSERT_TRUE(taken_over);
     EXPECT_EQ(taken_over->done, 800u);
     EXPECT_EQ(taken_over->so_far, (Checksums{3, 3}));
-    const SpanOutcome last = other->record_recomputation(*taken_over, 200, kSpans[2].pair, 3);
+    const SpanOutcome last = other->record_recomputation(*taken_over, 200, kSpans[2].pair, 5);
     EXPECT_TRUE(last.finished);
-    EXPECT_EQ(last.results_refused, 1);
+    EXPECT_EQ(last.results_refused, 2) << "both agreeing copies were wrong";
+    EXPECT_EQ(unit_at(store_->snapshot(), 0).state, UnitState::open);
 
     // Once the unit's checksums are known, a later result is judged by them at once.
     const ClaimOutcome lb = claim(b);
     ASSERT_EQ(text_of(lb.range), "[0, 1000)");
-    EXPECT_EQ(store_->submit_result(unchecked(result(b, lb.lease_id, 5), 5)).audit,
+    Submission wrong = unchecked(result(b, lb.lease_id, 5), 5);
+    wrong.set_aside_after = 5;
+    EXPECT_EQ(store_->submit_result(wrong).audit,
               "rejected: checksum_sum does not match the unit's starts");
     const ClaimOutcome lc = claim(c);
     ASSERT_EQ(text_of(lc.range), "[0, 1000)");
