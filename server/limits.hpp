@@ -25,7 +25,7 @@ inline constexpr double kRecomputeBurstSeconds = 30.0;
 // A unit that costs at most this much of a core is recomputed while its complete waits, so
 // small units get their verdict in the reply; larger ones wait for the background in spans.
 // The worker waits 5 s for reply bytes: this leaves room for a busy machine.
-inline constexpr double kRecomputeInlineSeconds = 3.0;
+inline constexpr double kRecomputeInlineSeconds = 2.0;
 // One span of a background recomputation: short enough that a stop or a restart loses little,
 // long enough that its two database transactions cost nothing beside it.
 inline constexpr double kRecomputeSpanSeconds = 1.0;
