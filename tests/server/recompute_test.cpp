@@ -87,8 +87,12 @@ TEST(Recomputation, MadeUpChecksumsOnALargeUnitAreRefusedEvenWhenTwoWorkersAgree
     // the server started); the two results wait for the server's own.
     const json mine = acquire(c, honest);
     ASSERT_EQ(mine.at("begin"), std::to_string(kBegin));
-    EXPECT_EQ(complete(c, honest, mine, right), (json{{"lease_id", mine.at("lease_id")}, {"accepted", true}, {"audit", kWaiting}}))
-        << "the worker's side of the exchange is a pending result's";
+    // A unit that costs more than 2 core-seconds waits for the background; at the kernel's best
+    // speed (about 10^10 starts per second, on an idle machine) 2^34 starts fit within that and
+    // are recomputed while the complete waits. Either way the reply is a pending result's.
+    const json reply = complete(c, honest, mine, right);
+    EXPECT_EQ(reply.at("accepted"), true) << reply.dump();
+    EXPECT_EQ(reply.at("audit").get<std::string>().rfind("pending: ", 0), 0u) << reply.dump();
     const json theirs = acquire(c, other);
     ASSERT_EQ(theirs.at("begin"), mine.at("begin")) << "a waiting result that needs a copy has its unit copied";
     EXPECT_EQ(complete(c, other, theirs, right).at("audit").get<std::string>().rfind("pending: ", 0), 0u);
@@ -98,16 +102,20 @@ TEST(Recomputation, MadeUpChecksumsOnALargeUnitAreRefusedEvenWhenTwoWorkersAgree
     const std::string forged = body_of(made_up_record(kUnit, 1, 2));
     const json first = acquire(c, forger);
     ASSERT_EQ(first.at("begin"), std::to_string(kBegin + kUnit));
-    EXPECT_EQ(complete(c, forger, first, forged).at("audit"), kWaiting);
+    const std::string audit = complete(c, forger, first, forged).at("audit");
+    const bool deferred = audit == kWaiting;
+    if (!deferred) EXPECT_EQ(audit.rfind("rejected: checksum_sum", 0), 0u) << audit;
     const json copy = acquire(c, partner);
     ASSERT_EQ(copy.at("begin"), first.at("begin"));
-    EXPECT_EQ(complete(c, partner, copy, forged).at("audit"), kWaiting);
-    const json units = campaign_status(c).at("units");
-    EXPECT_EQ(units.at("validated"), 0) << "agreeing copies wait for the checksums" << units.dump();
+    EXPECT_EQ(complete(c, partner, copy, forged).at("audit"), audit);
+    EXPECT_NE(campaign_status(c).at("validated_below"), std::to_string(kBegin + 2 * kUnit))
+        << "agreeing copies of made-up checksums count for nothing";
     const std::string waiting = c.call("GET", "/metrics").body;
-    EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_results"), 2) << waiting;
-    EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_units"), 1) << waiting;
-    EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_starts"), 1) << waiting;
+    if (deferred) {
+        EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_results"), 2) << waiting;
+        EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_units"), 1) << waiting;
+        EXPECT_GE(sample(waiting, "pelorin_coordinator_recompute_backlog_starts"), 1) << waiting;
+    }
     EXPECT_GT(sample(waiting, "pelorin_coordinator_recompute_core_starts_per_second"), 0) << waiting;
 
     // The server stops mid-recomputation and starts again: the work goes on.
@@ -141,8 +149,8 @@ TEST(Recomputation, MadeUpChecksumsOnALargeUnitAreRefusedEvenWhenTwoWorkersAgree
     EXPECT_EQ(sample(done, "pelorin_coordinator_result_checksums_recomputed_share"), 1) << done;
     // The instance after the restart finished the forged unit (the honest one may have been
     // finished before the restart).
-    EXPECT_EQ(sample(done, R"(pelorin_coordinator_result_checksums_total{outcome="refused"})"), 2) << done;
-    EXPECT_GT(sample(done, "pelorin_coordinator_recomputed_starts_total"), 0) << done;
+    if (deferred) EXPECT_EQ(sample(done, R"(pelorin_coordinator_result_checksums_total{outcome="refused"})"), 2) << done;
+    if (deferred) EXPECT_GT(sample(done, "pelorin_coordinator_recomputed_starts_total"), 0) << done;
 }
 
 }  // namespace
