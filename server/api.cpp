@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "server/checksum_speed.hpp"
 #include "server/limits.hpp"
 #include "sha256/sha256.hpp"
 
@@ -99,8 +100,12 @@ Api::Api(Store& store, const ServerPolicy& policy, Metrics& metrics, bool metric
       metrics_route_(metrics_route),
       register_limit_(policy.register_per_minute),
       worker_limit_(policy.worker_per_minute),
-      recompute_budget_(policy.trust.recompute_budget_cores),
-      stats_cache_(kStatsCacheLifetime, kStatsCacheEntries) {}
+      recompute_budget_(policy.trust.recompute_budget_cores,
+                        policy.trust.recompute_budget_cores == 0 ? 1.0 : measure_checksum_rate(kRecomputeMeasureSeconds)),
+      recomputer_(store, recompute_budget_, metrics, policy.trust.set_aside_after),
+      stats_cache_(kStatsCacheLifetime, kStatsCacheEntries) {
+    if (!recompute_budget_.off()) metrics_.count_recomputed_starts(0, recompute_budget_.rate());
+}
 
 ApiReply Api::handle(const ApiRequest& request) {
     try {

@@ -13,6 +13,7 @@
 #include "server/query_params.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/recompute_budget.hpp"
+#include "server/recomputer.hpp"
 #include "server/server_policy.hpp"
 #include "server/stats_cache.hpp"
 #include "server/store/store.hpp"
@@ -54,6 +55,10 @@ public:
     ApiReply handle(const ApiRequest& request);
     // The metrics in the exposition format, with the store's gauges when it answers.
     std::string metrics_exposition();
+    // The background recomputation of checksums (serve starts it; it stops with the Api), and
+    // the budget it spends, with the kernel's speed measured when the Api was made.
+    void start_recomputation() { recomputer_.start(); }
+    RecomputeBudget& recompute_budget() { return recompute_budget_; }
 
     struct Call {
         const ApiRequest& request;
@@ -95,6 +100,7 @@ private:
     RateLimiter register_limit_;
     RateLimiter worker_limit_;
     RecomputeBudget recompute_budget_;
+    Recomputer recomputer_;  // after the budget it spends, so it stops first
     StatsCache stats_cache_;
 };
 

@@ -9,6 +9,7 @@
 #include "server/request_body.hpp"
 #include "server/result_check.hpp"
 #include "server/secure_random.hpp"
+#include "server/store/checksum_waits.hpp"
 #include "server/store/copies.hpp"
 #include "server/trust_policy.hpp"
 #include "wideint/decimal.hpp"
@@ -148,8 +149,16 @@ ApiReply Api::complete(const Call& call) {
         // Other requests go on meanwhile: no transaction is open while the checksums are made.
         const auto began = std::chrono::steady_clock::now();
         submission.reason = checksum_mismatch(context.range, structure.checksum_sum, structure.checksum_xor);
-        recompute_budget_.spent(starts, std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+        recompute_budget_.spent(starts, starts,
+                                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
         submission.passed = submission.reason.empty();
+        metrics_.count_checksum_check(submission.passed ? "matched" : "refused");
+    } else if (structure.passed && !recompute_budget_.off()) {
+        // Too large to recompute while the complete waits: the store judges it by the unit's
+        // recomputed checksums, or keeps it pending until the background has them.
+        submission.unchecked_checksums = Checksums{structure.checksum_sum, structure.checksum_xor};
+    } else if (structure.passed) {
+        metrics_.count_checksum_check("unchecked");
     }
     if (submission.passed)
         submission.needs_confirmation = needs_confirmation(policy_.trust, context, starts, random_fraction());
@@ -158,6 +167,10 @@ ApiReply Api::complete(const Call& call) {
     if (outcome.kind == SubmissionOutcome::Kind::recorded) {
         metrics_.count_result(verdict_of_audit(outcome.audit));
         if (outcome.copies_disagree) metrics_.count_mismatch();
+        if (submission.unchecked_checksums) {
+            if (outcome.audit == kAwaitingChecksumsAudit) recomputer_.wake();
+            else metrics_.count_checksum_check(outcome.audit.rfind("rejected: checksum_", 0) == 0 ? "refused" : "matched");
+        }
     }
     switch (outcome.kind) {
         case SubmissionOutcome::Kind::recorded:

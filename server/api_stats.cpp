@@ -95,12 +95,14 @@ ApiReply Api::stats_operator(const Call& call) {
 
 std::string Api::metrics_exposition() {
     std::optional<StatusFigures> status;
+    std::optional<RecomputeBacklog> backlog;
     try {
         status = store_.status();
+        backlog = store_.recompute_backlog();
     } catch (const std::exception&) {
         // Counted as a database error; the counters are still worth scraping.
     }
-    return metrics_.exposition(status);
+    return metrics_.exposition(status, backlog);
 }
 
 ApiReply Api::metrics_text(const Call& call) {

@@ -26,11 +26,8 @@ inline constexpr std::uint64_t kMaxStepsPerStart = 100'000;
 // JSON bodies nest two levels; anything deeper than this is refused before it is walked.
 inline constexpr int kMaxJsonDepth = 8;
 // The recomputation budget saves up at most this many seconds of one core, so a quiet hour
-// is not spent in one burst; a unit that would cost more is never recomputed.
+// is not spent in one burst.
 inline constexpr double kRecomputeBurstSeconds = 30.0;
-// The checksum loop's speed assumed before the first recomputation is measured (plain
-// x86-64 code on one core does about 7e8 starts per second).
-inline constexpr double kRecomputeFirstRate = 5e8;
 // The fastest rate a worker's benchmark or lease may claim, in starts per second; higher
 // claims are capped to it. The fastest backend the server can check (record-recursive) walks
 // about 1.5e9 starts/s per core with AVX-512; the largest single machines have a few hundred
@@ -40,6 +37,26 @@ inline constexpr double kMaxClaimedStartsPerSecond = 1e12;
 // The operator token is a password typed into a browser's prompt or kept in a script; 16
 // characters of a generator's output (openssl rand -hex 16 gives 32) cannot be guessed online.
 inline constexpr std::size_t kMinOperatorTokenBytes = 16;
+// A unit that costs at most this much of a core is recomputed while its complete waits, so
+// small units get their verdict in the reply; larger ones wait for the background in spans.
+// The worker waits 5 s for reply bytes: this leaves room for a busy machine.
+inline constexpr double kRecomputeInlineSeconds = 2.0;
+// One span of a background recomputation: short enough that a stop or a restart loses little,
+// long enough that its two database transactions cost nothing beside it.
+inline constexpr double kRecomputeSpanSeconds = 1.0;
+// A span in flight holds its unit against other instances this long: far beyond a span's
+// compute time, so only a stopped instance's hold ever runs out.
+inline constexpr std::int64_t kRecomputeHoldMs = 300'000;
+// With nothing to recompute, the background looks at the database this often for work
+// another instance recorded (a complete on this one wakes it at once).
+inline constexpr std::chrono::milliseconds kRecomputeIdlePoll{2000};
+// The timed run of the checksum kernel at start: long enough for a stable rate, short enough
+// not to delay the start.
+inline constexpr double kRecomputeMeasureSeconds = 0.1;
+// A unit whose recomputation at the budget takes longer than this is too large ever to be
+// recomputed usefully: its results wait over a day for a verdict, and a backlog of such units
+// never drains. `campaign add` and `serve` say so.
+inline constexpr double kRecomputeMaxWaitSeconds = 86'400.0;
 // A busy reply asks the worker to come back after this long.
 inline constexpr int kBusyRetryAfterSeconds = 60;
 // Token buckets kept per rate-limited key (address or worker); beyond this the least

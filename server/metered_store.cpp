@@ -76,6 +76,19 @@ CompletionContext MeteredStore::completion_context(const std::string& worker_id,
 SubmissionOutcome MeteredStore::submit_result(const Submission& submission) {
     return timed("submit_result", [&] { return inner_.submit_result(submission); });
 }
+
+std::optional<RecomputeJob> MeteredStore::claim_recomputation(std::int64_t hold_ms) {
+    return timed("claim_recomputation", [&] { return inner_.claim_recomputation(hold_ms); });
+}
+
+SpanOutcome MeteredStore::record_recomputation(const RecomputeJob& job, std::uint64_t starts, const Checksums& span,
+                                               unsigned set_aside_after) {
+    return timed("record_recomputation", [&] { return inner_.record_recomputation(job, starts, span, set_aside_after); });
+}
+
+RecomputeBacklog MeteredStore::recompute_backlog() {
+    return timed("recompute_backlog", [&] { return inner_.recompute_backlog(); });
+}
 StatusFigures MeteredStore::status() {
     return timed("status", [&] { return inner_.status(); });
 }

@@ -91,6 +91,17 @@ void Metrics::count_mismatch() {
     ++mismatches_;
 }
 
+void Metrics::count_checksum_check(const std::string& outcome) {
+    std::lock_guard lock(mutex_);
+    ++checksum_checks_[outcome];
+}
+
+void Metrics::count_recomputed_starts(std::uint64_t starts, double core_starts_per_second) {
+    std::lock_guard lock(mutex_);
+    recomputed_starts_ += starts;
+    recompute_rate_ = core_starts_per_second;
+}
+
 void Metrics::count_registration() {
     std::lock_guard lock(mutex_);
     ++registrations_;
@@ -107,7 +118,8 @@ void Metrics::time_database(const std::string& operation, double seconds, bool f
     if (failed) ++database_errors_[operation];
 }
 
-std::string Metrics::exposition(const std::optional<StatusFigures>& status) const {
+std::string Metrics::exposition(const std::optional<StatusFigures>& status,
+                                const std::optional<RecomputeBacklog>& backlog) const {
     Writer w;
     {
         std::lock_guard lock(mutex_);
@@ -124,6 +136,25 @@ std::string Metrics::exposition(const std::optional<StatusFigures>& status) cons
         w.family("replication_mismatches_total", "counter",
                  "Results that passed the checks but agree with none of the copies of their unit before them.");
         w.sample("replication_mismatches_total", "", static_cast<double>(mismatches_));
+        w.family("result_checksums_total", "counter",
+                 "Results whose checksums this instance compared with their unit's starts (matched, refused), or "
+                 "weighed without that while recomputation is off (unchecked).");
+        std::uint64_t recomputed = 0;
+        std::uint64_t all = 0;
+        for (const auto& [outcome, n] : checksum_checks_) {
+            w.sample("result_checksums_total", label("outcome", outcome), static_cast<double>(n));
+            all += n;
+            if (outcome != "unchecked") recomputed += n;
+        }
+        w.family("result_checksums_recomputed_share", "gauge",
+                 "Share of the results this instance weighed whose checksums were recomputed (1 when none yet).");
+        w.sample("result_checksums_recomputed_share", "", all == 0 ? 1.0 : static_cast<double>(recomputed) / static_cast<double>(all));
+        w.family("recomputed_starts_total", "counter", "Starts whose checksums this instance recomputed in the background.");
+        w.sample("recomputed_starts_total", "", static_cast<double>(recomputed_starts_));
+        if (recompute_rate_ > 0) {
+            w.family("recompute_core_starts_per_second", "gauge", "One core's checksum speed, as last measured.");
+            w.sample("recompute_core_starts_per_second", "", recompute_rate_);
+        }
         w.family("registrations_total", "counter", "Workers registered (new workers and new tokens).");
         w.sample("registrations_total", "", static_cast<double>(registrations_));
         w.family("rate_limited_requests_total", "counter", "Requests refused with 429, by the limit they met.");
@@ -153,6 +184,14 @@ std::string Metrics::exposition(const std::optional<StatusFigures>& status) cons
         }
         w.family("live_leases", "gauge", "Leases that have not run out, over every campaign.");
         w.sample("live_leases", "", static_cast<double>(live));
+    }
+    if (backlog) {
+        w.family("recompute_backlog_results", "gauge", "Results waiting for their unit's checksums to be recomputed.");
+        w.sample("recompute_backlog_results", "", static_cast<double>(backlog->results));
+        w.family("recompute_backlog_units", "gauge", "Units whose checksums are being recomputed.");
+        w.sample("recompute_backlog_units", "", static_cast<double>(backlog->units));
+        w.family("recompute_backlog_starts", "gauge", "Starts of those units not yet recomputed.");
+        w.sample("recompute_backlog_starts", "", backlog->starts);
     }
     return w.text();
 }

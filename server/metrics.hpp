@@ -1,8 +1,8 @@
 #pragma once
 // The instance's own counters for monitoring, written in the Prometheus text exposition
 // format (version 0.0.4): requests by endpoint and status with their latency, results by
-// verdict, replication mismatches, registrations, rate-limited requests, and the database's
-// time and errors by operation. Each instance counts its own; gauges that describe the
+// verdict, replication mismatches, registrations, rate-limited requests, the checksums
+// recomputed, and the database's time and errors by operation. Each instance counts its own; gauges that describe the
 // campaign (units by state, live leases) come from the store when the text is written.
 #include <array>
 #include <cstdint>
@@ -39,6 +39,11 @@ public:
     // verdict: "accepted", "pending", "rejected" or "set_aside".
     void count_result(const std::string& verdict);
     void count_mismatch();
+    // A result's checksums compared with its unit's starts ("matched" or "refused"), or weighed
+    // without that because recomputation is switched off ("unchecked").
+    void count_checksum_check(const std::string& outcome);
+    // Starts recomputed in the background, and the checksum kernel's speed as last learnt.
+    void count_recomputed_starts(std::uint64_t starts, double core_starts_per_second);
     void count_registration();
     // limit: "registration" or "worker".
     void count_rate_limited(const std::string& limit);
@@ -46,8 +51,9 @@ public:
 
     // The exposition text. With the store's figures, the gauges of units by campaign and
     // state and of live leases, and database_up 1; without them (the database failed),
-    // database_up 0.
-    std::string exposition(const std::optional<StatusFigures>& status) const;
+    // database_up 0. With the backlog, the gauges of the recomputation still to do.
+    std::string exposition(const std::optional<StatusFigures>& status,
+                           const std::optional<RecomputeBacklog>& backlog = std::nullopt) const;
 
 private:
     mutable std::mutex mutex_;
@@ -55,6 +61,9 @@ private:
     std::map<std::string, SecondsHistogram> request_seconds_;
     std::map<std::string, std::uint64_t> results_;
     std::uint64_t mismatches_ = 0;
+    std::map<std::string, std::uint64_t> checksum_checks_;
+    std::uint64_t recomputed_starts_ = 0;
+    double recompute_rate_ = 0;
     std::uint64_t registrations_ = 0;
     std::map<std::string, std::uint64_t> rate_limited_;
     std::map<std::string, SecondsHistogram> database_seconds_;

@@ -1,9 +1,14 @@
 #include "server/operator_commands.hpp"
 
+#include <cstdio>
 #include <set>
 #include <stdexcept>
 
+#include "server/checksum_speed.hpp"
+#include "server/limits.hpp"
+#include "server/recompute_reach.hpp"
 #include "server/reports.hpp"
+#include "server/server_policy.hpp"
 #include "server/store/wide_math.hpp"
 #include "server/utc_time.hpp"
 #include "wideint/decimal.hpp"
@@ -41,6 +46,11 @@ void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out) {
     out << "Added campaign " << printable_line(definition.name) << ": [" << u128_to_decimal(definition.range.begin) << ", "
         << end_to_decimal(definition.range.end, definition.range.end_is_2_128) << ") in units of " << definition.unit_size << " starts, "
         << units_in(definition.range, definition.unit_size) << " units\n";
+    const double cores = production_policy().trust.recompute_budget_cores;
+    char budget[48];
+    std::snprintf(budget, sizeof budget, "the default budget of %g cores", cores);
+    if (const auto warning = recompute_reach_warning(definition, cores, measure_checksum_rate(kRecomputeMeasureSeconds), budget))
+        out << "Warning: " << *warning << "\n";
 }
 
 void campaign_pause(Store& store, const std::string& name, bool paused, std::ostream& out) {

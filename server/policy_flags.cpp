@@ -35,7 +35,9 @@ void add_policy_flags(CLI::App& app, ServerPolicy& policy) {
            [&policy](const std::string& text) {
                policy.trust.recompute_budget_cores = text == "all" ? -1.0 : std::stod(text);
            },
-           "Cores' worth of checksum recomputation of results, or \"all\" to recompute every result")
+           "Cores' worth of checksum recomputation of results (units too large to check at once wait for it), "
+           "\"all\" to recompute every result at once, or 0 to recompute none (results count by their structure "
+           "and copies alone)")
         ->check([](const std::string& text) -> std::string {
             if (text == "all") return {};
             try {

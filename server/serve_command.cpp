@@ -1,6 +1,7 @@
 #include "server/serve_command.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "server/certificate_store.hpp"
 #include "server/metered_store.hpp"
 #include "server/metrics_listener.hpp"
+#include "server/recompute_reach.hpp"
 #include "server/request_journal.hpp"
 #include "server/signal_thread.hpp"
 #include "server/utc_time.hpp"
@@ -24,6 +26,24 @@ std::string now_text() {
                     true);
 }
 
+// What the recompute budget means for the campaigns: switched off, or units too large for it.
+void announce_recomputation(Store& store, RecomputeBudget& budget) {
+    if (budget.off()) {
+        std::cerr << now_text()
+                  << " warning: checksums are not recomputed (--recompute-budget 0): results count by their structure "
+                     "and copies alone"
+                  << std::endl;
+        return;
+    }
+    if (budget.recomputes_all()) return;
+    char cores[32];
+    std::snprintf(cores, sizeof cores, "%g", budget.cores());
+    for (const CampaignDefinition& campaign : store.campaigns())
+        if (const auto warning = recompute_reach_warning(campaign, budget.cores(), budget.rate(),
+                                                         std::string(cores) + " cores"))
+            std::cerr << now_text() << " warning: " << *warning << std::endl;
+}
+
 }  // namespace
 
 int serve(Store& store, const ServeOptions& options) {
@@ -31,6 +51,7 @@ int serve(Store& store, const ServeOptions& options) {
     Metrics metrics;
     MeteredStore metered(store, metrics);
     Api api(metered, options.policy, metrics, !options.metrics_listen);
+    announce_recomputation(metered, api.recompute_budget());
     RequestJournal journal(std::cerr);
     // Before the listeners' threads start; destroyed after the listeners it stops.
     SignalThread signals;
@@ -51,6 +72,7 @@ int serve(Store& store, const ServeOptions& options) {
     });
     const int port = listener.bind(options.listen);
     if (metrics_listener) metrics_listener->start();
+    api.start_recomputation();
     std::cout << "Listening on " << listen_url(options.listen.host, port) << std::endl;
     signals.start(
         [&listener, &metrics_listener] {

@@ -8,7 +8,8 @@
 namespace pelorin::server {
 
 struct TrustPolicy {
-    // Cores' worth of checksum recomputation; negative: every result is recomputed.
+    // Cores' worth of checksum recomputation; negative: every result is recomputed at once;
+    // 0: none is (results count by their structure and copies alone).
     double recompute_budget_cores = 0.25;
     // Every result of a worker is copied by another until it has this many validated in a
     // row since its last fault.

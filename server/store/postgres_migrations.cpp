@@ -126,6 +126,29 @@ CREATE INDEX results_status ON results(status, unit_id);
         R"sql(
 UPDATE workers SET client_id = encode(sha256(convert_to(client_id, 'UTF8')), 'hex') WHERE client_id <> '';
 )sql",
+        // 6: checksums recomputed in spans, over as long as it takes: a unit's progress (so a
+        // restart goes on where it stopped) and the span in flight at some instance, and the
+        // results that wait for it with the checksums they gave.
+        R"sql(
+CREATE TABLE recomputations (
+  unit_id BIGINT PRIMARY KEY REFERENCES units(id),
+  done TEXT NOT NULL DEFAULT '0',           -- starts from the unit's begin summed so far (decimal)
+  checksum_sum TEXT NOT NULL DEFAULT '0',   -- of those starts (decimal, unsigned 64-bit)
+  checksum_xor TEXT NOT NULL DEFAULT '0',
+  finished BOOLEAN NOT NULL DEFAULT false, -- true: done is the whole unit and the pair is its own
+  held_until_ms BIGINT NOT NULL DEFAULT 0, -- a span in flight at some instance, until then
+  last_span_ms BIGINT NOT NULL DEFAULT 0,  -- when a span was last added: units take turns
+  created_ms BIGINT NOT NULL
+);
+CREATE INDEX recomputations_queue ON recomputations(finished, last_span_ms);
+CREATE TABLE checksum_waits (
+  result_id BIGINT PRIMARY KEY REFERENCES results(id),
+  unit_id BIGINT NOT NULL REFERENCES units(id),
+  checksum_sum TEXT NOT NULL,               -- as the result gave them
+  checksum_xor TEXT NOT NULL
+);
+CREATE INDEX checksum_waits_unit ON checksum_waits(unit_id);
+)sql",
     };
     return migrations;
 }

@@ -43,8 +43,9 @@ ClaimOutcome grant(Tx& tx, std::int64_t unit_id, const ClaimRequest& request, st
 
 // The first unit this worker may take, locked: unsettled, not leased, in a running campaign,
 // not one the worker already holds a standing result of (copies come from other workers), not
-// one it was refused on within the hold, and not one another transaction has locked this moment
-// (that one is being claimed: skip it).
+// one it was refused on within the hold, not one whose result waits for its checksums and
+// would settle it if they are right (it needs no copy, or another worker's result is there),
+// and not one another transaction has locked this moment (that one is being claimed: skip it).
 std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int64_t now, std::int64_t refused_hold_ms) {
     const pqxx::result r = tx.exec_params(
         "SELECT u.id FROM units u JOIN campaigns c ON c.id = u.campaign_id "
@@ -52,6 +53,9 @@ std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= $2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = $1 "
         "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > $2 - $3))) "
+        "AND NOT EXISTS (SELECT 1 FROM checksum_waits w JOIN results r ON r.id = w.result_id WHERE w.unit_id = u.id "
+        "AND (NOT r.needs_confirmation OR EXISTS (SELECT 1 FROM results o WHERE o.unit_id = u.id AND o.worker_id <> r.worker_id "
+        "AND o.status IN ('pending', 'validated')))) "
         "ORDER BY u.campaign_id, u.range_begin LIMIT 1 FOR UPDATE OF u SKIP LOCKED",
         worker, now, refused_hold_ms);
     if (r.empty()) return std::nullopt;

@@ -37,6 +37,11 @@ public:
     CompletionContext completion_context(const std::string& worker_id, const std::string& lease_id) override;
     SubmissionOutcome submit_result(const Submission& submission) override;
 
+    std::optional<RecomputeJob> claim_recomputation(std::int64_t hold_ms) override;
+    SpanOutcome record_recomputation(const RecomputeJob& job, std::uint64_t starts, const Checksums& span,
+                                     unsigned set_aside_after) override;
+    RecomputeBacklog recompute_backlog() override;
+
     StatusFigures status() override;
     std::vector<WorkerFigures> workers() override;
     bool set_worker_banned(const std::string& worker_id, bool banned) override;

@@ -1,5 +1,6 @@
 // The PostgreSQL engine's side of results: what a complete finds, recording a result,
 // weighing a unit's results, and setting a worker's results aside.
+#include "server/store/checksum_waits.hpp"
 #include "server/store/ids.hpp"
 #include "server/store/postgres_store.hpp"
 #include "server/store/postgres_store_rows.hpp"
@@ -16,11 +17,12 @@ Reweighed reweigh_unit(Tx& tx, std::int64_t unit_id, std::int64_t now, unsigned 
     out.before = stored_state(text(tx.exec_params1("SELECT state FROM units WHERE id = $1", unit_id)[0]));
     std::vector<WeighedResult> standing;
     for (const pqxx::row& r : tx.exec_params(
-             "SELECT id, worker_id, status, needs_confirmation, comparable FROM results "
-             "WHERE unit_id = $1 AND status <> 'invalidated' ORDER BY id",
+             "SELECT r.id, r.worker_id, r.status, r.needs_confirmation, r.comparable, w.result_id IS NOT NULL "
+             "FROM results r LEFT JOIN checksum_waits w ON w.result_id = r.id "
+             "WHERE r.unit_id = $1 AND r.status <> 'invalidated' ORDER BY r.id",
              unit_id))
-        standing.push_back(
-            WeighedResult{int64(r[0]), worker_name(int64(r[1])), result_status_from(text(r[2])), boolean(r[3]), text(r[4])});
+        standing.push_back(WeighedResult{int64(r[0]), worker_name(int64(r[1])), result_status_from(text(r[2])),
+                                         boolean(r[3]), text(r[4]), boolean(r[5])});
     const UnitVerdict verdict = weigh_unit(standing, set_aside_after);
     out.after = verdict.state;
     out.validated = verdict.validated;
@@ -130,11 +132,24 @@ SubmissionOutcome PostgresStore::submit_result(const Submission& submission) {
             case CompletionContext::Kind::open: break;
         }
 
+        // Checksums the server could not recompute at once are judged by the unit's recomputed
+        // pair when it is known; otherwise the result waits for it.
+        Submission judged = submission;
+        bool waits = false;
+        if (judged.passed && judged.unchecked_checksums) {
+            if (const auto known = recomputed_checksums(tx, row.unit)) {
+                judged.reason = checksum_refusal(*judged.unchecked_checksums, *known);
+                judged.passed = judged.reason.empty();
+            } else {
+                waits = true;
+            }
+        }
         const std::int64_t result = int64(tx.exec_params1(
             "INSERT INTO results (unit_id, lease_id, worker_id, received_ms, body, record, comparable, status, "
             "needs_confirmation, audit, reason) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, '', $10) RETURNING id",
-            row.unit, *lease, *worker, now, submission.body, submission.record, submission.comparable,
-            std::string(submission.passed ? "pending" : "rejected"), submission.needs_confirmation, submission.reason)[0]);
+            row.unit, *lease, *worker, now, judged.body, judged.record, judged.comparable,
+            std::string(judged.passed ? "pending" : "rejected"), judged.needs_confirmation, judged.reason)[0]);
+        if (waits) wait_for_checksums(tx, row.unit, result, *judged.unchecked_checksums, now);
         tx.exec_params("UPDATE leases SET state = 'completed', heartbeat_ms = $1 WHERE id = $2", now, *lease);
         // The unit's lease ends with this result: it was this one, or one that has expired.
         tx.exec_params("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL WHERE id = $1",
@@ -142,9 +157,9 @@ SubmissionOutcome PostgresStore::submit_result(const Submission& submission) {
         tx.exec_params(
             "UPDATE workers SET last_seen_ms = $1, last_fault_ms = CASE WHEN $2 THEN last_fault_ms ELSE $1 END "
             "WHERE id = $3",
-            now, submission.passed, *worker);
-        const Reweighed weighed = reweigh_unit(tx, row.unit, now, submission.set_aside_after);
-        const std::string audit = audit_of(submission, result, weighed);
+            now, judged.passed, *worker);
+        const Reweighed weighed = reweigh_unit(tx, row.unit, now, judged.set_aside_after);
+        const std::string audit = waits ? std::string(kAwaitingChecksumsAudit) : audit_of(judged, result, weighed);
         tx.exec_params("UPDATE results SET audit = $1 WHERE id = $2", audit, result);
         return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};
     });

@@ -29,6 +29,12 @@ std::optional<std::int64_t> lock_unit_of_lease(pqxx::transaction_base& tx, std::
 // the results, the unit and the faulty workers, and returns it.
 Reweighed reweigh_unit(pqxx::transaction_base& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after);
 
+// The (locked) unit's checksums once its recomputation has ended, and a result put to wait
+// for them (the unit's recomputation begun when it is not yet).
+std::optional<Checksums> recomputed_checksums(pqxx::transaction_base& tx, std::int64_t unit_id);
+void wait_for_checksums(pqxx::transaction_base& tx, std::int64_t unit_id, std::int64_t result_id,
+                        const Checksums& given, std::int64_t now);
+
 // The columns of a worker's figures, "SELECT ... FROM workers w " for a WHERE or ORDER to
 // follow, and the figures of its row.
 extern const char* const kWorkerColumns;

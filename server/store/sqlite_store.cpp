@@ -42,8 +42,9 @@ ClaimOutcome grant(SqliteDb& db, std::int64_t unit_id, const ClaimRequest& reque
 }
 
 // The first unit this worker may take: unsettled, not leased, in a running campaign, not one
-// the worker already holds a standing result of (copies come from other workers), and not one
-// it was refused on within the hold.
+// the worker already holds a standing result of (copies come from other workers), not one it
+// was refused on within the hold, and not one whose result waits for its checksums and would
+// settle it if they are right (it needs no copy, or another worker's result is there).
 std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, std::int64_t now,
                                            std::int64_t refused_hold_ms) {
     SqliteStatement s = db.prepare(
@@ -52,6 +53,9 @@ std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, st
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= ?2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = ?1 "
         "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > ?2 - ?3))) "
+        "AND NOT EXISTS (SELECT 1 FROM checksum_waits w JOIN results r ON r.id = w.result_id WHERE w.unit_id = u.id "
+        "AND (r.needs_confirmation = 0 OR EXISTS (SELECT 1 FROM results o WHERE o.unit_id = u.id AND o.worker_id <> r.worker_id "
+        "AND o.status IN ('pending', 'validated')))) "
         "ORDER BY c.id, u.range_begin LIMIT 1");
     if (s.bind(worker, now, refused_hold_ms).step()) return s.int64(0);
     return std::nullopt;

@@ -2,6 +2,7 @@
 // a unit's results, and setting a worker's results aside.
 #include <stdexcept>
 
+#include "server/store/checksum_waits.hpp"
 #include "server/store/ids.hpp"
 #include "server/store/sqlite_store.hpp"
 #include "server/store/sqlite_store_rows.hpp"
@@ -18,12 +19,12 @@ Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, uns
 
     std::vector<WeighedResult> standing;
     SqliteStatement rs = db.prepare(
-        "SELECT id, worker_id, status, needs_confirmation, comparable FROM results "
-        "WHERE unit_id = ? AND status <> 'invalidated' ORDER BY id");
+        "SELECT r.id, r.worker_id, r.status, r.needs_confirmation, r.comparable, w.result_id IS NOT NULL FROM results r "
+        "LEFT JOIN checksum_waits w ON w.result_id = r.id WHERE r.unit_id = ? AND r.status <> 'invalidated' ORDER BY r.id");
     rs.bind(unit_id);
     while (rs.step())
         standing.push_back(WeighedResult{rs.int64(0), worker_name(rs.int64(1)), result_status_from(rs.text(2)),
-                                         rs.int64(3) != 0, rs.text(4)});
+                                         rs.int64(3) != 0, rs.text(4), rs.int64(5) != 0});
     const UnitVerdict verdict = weigh_unit(standing, set_aside_after);
     out.after = verdict.state;
     out.validated = verdict.validated;
@@ -133,12 +134,25 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
         case CompletionContext::Kind::open: break;
     }
 
+    // Checksums the server could not recompute at once are judged by the unit's recomputed
+    // pair when it is known; otherwise the result waits for it.
+    Submission judged = submission;
+    bool waits = false;
+    if (judged.passed && judged.unchecked_checksums) {
+        if (const auto known = recomputed_checksums(*db, row.unit)) {
+            judged.reason = checksum_refusal(*judged.unchecked_checksums, *known);
+            judged.passed = judged.reason.empty();
+        } else {
+            waits = true;
+        }
+    }
     db->prepare("INSERT INTO results (unit_id, lease_id, worker_id, received_ms, body, record, comparable, status, "
                 "needs_confirmation, audit, reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '', ?)")
-        .bind(row.unit, *lease, *worker, now, submission.body, submission.record, submission.comparable,
-              submission.passed ? "pending" : "rejected", submission.needs_confirmation, submission.reason)
+        .bind(row.unit, *lease, *worker, now, judged.body, judged.record, judged.comparable,
+              judged.passed ? "pending" : "rejected", judged.needs_confirmation, judged.reason)
         .run();
     const std::int64_t result = db->last_insert_id();
+    if (waits) wait_for_checksums(*db, row.unit, result, *judged.unchecked_checksums, now);
     db->prepare("UPDATE leases SET state = 'completed', heartbeat_ms = ? WHERE id = ?").bind(now, *lease).run();
     // The unit's lease ends with this result: it was this one, or one that has expired.
     db->prepare("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL WHERE id = ?")
@@ -146,10 +160,10 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
         .run();
     db->prepare("UPDATE workers SET last_seen_ms = ?, last_fault_ms = CASE WHEN ? THEN last_fault_ms ELSE ? END "
                 "WHERE id = ?")
-        .bind(now, submission.passed, now, *worker)
+        .bind(now, judged.passed, now, *worker)
         .run();
-    const Reweighed weighed = reweigh_unit(*db, row.unit, now, submission.set_aside_after);
-    const std::string audit = audit_of(submission, result, weighed);
+    const Reweighed weighed = reweigh_unit(*db, row.unit, now, judged.set_aside_after);
+    const std::string audit = waits ? std::string(kAwaitingChecksumsAudit) : audit_of(judged, result, weighed);
     db->prepare("UPDATE results SET audit = ? WHERE id = ?").bind(audit, result).run();
     tx.commit();
     return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};

@@ -120,11 +120,13 @@ OperatorFigures read_operator_figures(SqlReader& reader, const OperatorQuery& qu
     out.now_ms = reader.now_ms();
     const std::int64_t now = out.now_ms;
     out.set_aside_total = troubled_units(reader, now, "u.state = 'set_aside'", {}, query.limit, out.set_aside);
-    // Copies disagree where two workers' results still wait on one unit (two that agreed
-    // would have validated it), or where the copies that agreed outvoted one.
+    // Copies disagree where two workers' checked results still wait on one unit (two that
+    // agreed would have validated it), or where the copies that agreed outvoted one. Results
+    // waiting for their checksums are not compared yet.
     out.mismatched_total = troubled_units(
         reader, now,
-        "u.id IN (SELECT unit_id FROM results WHERE status = 'pending' GROUP BY unit_id "
+        "u.id IN (SELECT unit_id FROM results WHERE status = 'pending' "
+        "AND id NOT IN (SELECT result_id FROM checksum_waits) GROUP BY unit_id "
         "HAVING COUNT(DISTINCT worker_id) > 1) "
         "OR u.id IN (SELECT unit_id FROM results WHERE status = 'rejected' AND reason = ?)",
         {std::string(kOutvotedReason)}, query.limit, out.mismatched);

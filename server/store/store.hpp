@@ -49,6 +49,20 @@ public:
     // checked again inside the transaction.
     virtual SubmissionOutcome submit_result(const Submission& submission) = 0;
 
+    // Recomputation of the checksums of units too large to check while a complete waits, in
+    // spans, by any instance. claim_recomputation holds the next unit that waits (the one
+    // least recently advanced) for hold_ms against other instances and returns where it
+    // stands; nothing when no unit waits or every waiting one is held.
+    virtual std::optional<RecomputeJob> claim_recomputation(std::int64_t hold_ms) = 0;
+    // Adds the next `starts` starts of a claimed job, whose checksums are `span`, and frees the
+    // hold. Recorded only while the unit's progress is still job.done, so a span computed twice
+    // counts once. When the span ends the unit, every result waiting on it is judged (wrong
+    // checksums refused, their workers at fault) and the unit weighed (set_aside_after as for
+    // results).
+    virtual SpanOutcome record_recomputation(const RecomputeJob& job, std::uint64_t starts, const Checksums& span,
+                                             unsigned set_aside_after) = 0;
+    virtual RecomputeBacklog recompute_backlog() = 0;
+
     // The operator's view and tools. ban and unban return false for an unknown worker; a
     // banned worker's live leases end at once.
     virtual StatusFigures status() = 0;

@@ -102,6 +102,13 @@ struct CompletionContext {
     std::int64_t validated_since_fault = 0;
 };
 
+// A checksum pair, as a result gives it or as a unit's starts give it.
+struct Checksums {
+    std::uint64_t sum = 0;
+    std::uint64_t xor_ = 0;
+    bool operator==(const Checksums&) const = default;
+};
+
 // A result as the server judged it, handed to the store to record and to weigh against the
 // unit's other results.
 struct Submission {
@@ -114,6 +121,11 @@ struct Submission {
     std::string reason;      // why not, when it did not
     bool needs_confirmation = false;
     unsigned set_aside_after = 3;
+    // The checksums the result gives, when the server has not compared them with its starts
+    // (the unit is too large to recompute while the complete waits). A result that passed
+    // otherwise is then judged against its unit's recomputed pair when the store knows it, and
+    // else waits as pending until the recomputation ends (claim_recomputation).
+    std::optional<Checksums> unchecked_checksums;
 };
 
 struct SubmissionOutcome {
@@ -124,6 +136,30 @@ struct SubmissionOutcome {
     // recorded: the result passed the checks and disagrees with every copy of the unit before
     // it (a replication mismatch; UnitVerdict::newest_disagrees).
     bool copies_disagree = false;
+};
+
+// A unit whose checksums are being recomputed in spans, as an instance takes it for a span.
+struct RecomputeJob {
+    std::int64_t unit = 0;  // the unit's row
+    UnitRange range;
+    std::uint64_t done = 0;  // starts from range.begin already summed
+    Checksums so_far;        // of those starts
+};
+
+struct SpanOutcome {
+    // recorded: the span was added; stale: the job had moved on (another instance recorded
+    // that span first), and nothing changed.
+    enum class Kind { recorded, stale } kind = Kind::stale;
+    bool finished = false;          // the span ended the unit, and its waiting results were judged
+    std::int64_t results_matched = 0;  // waiting results whose checksums were right
+    std::int64_t results_refused = 0;  // and wrong
+};
+
+// The recomputation still to do, over every instance.
+struct RecomputeBacklog {
+    std::int64_t results = 0;  // results waiting for their unit's checksums
+    std::int64_t units = 0;    // units whose recomputation has not ended
+    double starts = 0;         // starts of those units not yet summed
 };
 
 struct UnitCounts {

@@ -18,6 +18,7 @@ struct Group {
 
 UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_aside_after) {
     std::int64_t refused = 0;
+    bool awaiting = false;
     std::vector<Group> groups;
     bool newest_disagrees = false;
     for (const WeighedResult& r : results) {
@@ -26,6 +27,10 @@ UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_a
             continue;
         }
         if (r.status == ResultStatus::invalidated) continue;
+        if (r.awaits_checksums) {
+            awaiting = true;
+            continue;
+        }
         auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
             return copies_agree(g.members.front()->comparable, r.comparable);
         });
@@ -61,7 +66,7 @@ UnitVerdict weigh_unit(const std::vector<WeighedResult>& results, unsigned set_a
     }
     const auto threshold = static_cast<std::int64_t>(set_aside_after);
     if (refused >= threshold || static_cast<std::int64_t>(groups.size()) >= threshold) verdict.state = UnitState::set_aside;
-    else verdict.state = groups.empty() ? UnitState::open : UnitState::pending;
+    else verdict.state = groups.empty() && !awaiting ? UnitState::open : UnitState::pending;
     return verdict;
 }
 

@@ -7,7 +7,9 @@
 // soon as one of its results needs no confirmation. Otherwise the unit waits as pending for
 // a copy from another worker; when copies disagree, a further worker settles it. A unit is
 // set aside when the results refused by a check, or the copies that all disagree with each
-// other, reach the set-aside threshold; with no result standing it is open again.
+// other, reach the set-aside threshold; with no result standing it is open again. A result
+// whose checksums still wait for their recomputation is neither counted nor refuted: it only
+// keeps the unit pending.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ struct WeighedResult {
     ResultStatus status = ResultStatus::pending;  // invalidated results are left out by the caller
     bool needs_confirmation = false;
     std::string comparable;
+    bool awaits_checksums = false;  // its checksums are not yet compared with the unit's starts
 };
 
 struct UnitVerdict {

@@ -68,6 +68,17 @@ TEST(ServerPieces, UnitChecksumsMatchTheStartByStartSumAcrossLimbBoundaries) {
         const ChecksumPair got = unit_checksums(r);
         EXPECT_EQ(got.sum, sum) << text_of(r);
         EXPECT_EQ(got.xor_, xor_) << text_of(r);
+        // In spans of every length, as the background recomputes: the same pair.
+        for (std::uint64_t span = 1; span <= 4; ++span) {
+            ChecksumPair spans;
+            for (std::uint64_t done = 0; done < unit_size(r); done += span) {
+                const ChecksumPair part = span_checksums(add_u64(r.begin, done), std::min(span, unit_size(r) - done));
+                spans.sum += part.sum;
+                spans.xor_ ^= part.xor_;
+            }
+            EXPECT_EQ(spans.sum, sum) << text_of(r) << " in spans of " << span;
+            EXPECT_EQ(spans.xor_, xor_) << text_of(r) << " in spans of " << span;
+        }
     }
     // The engine's known answer on [1, 101).
     EXPECT_EQ(unit_checksums(range_of("1", "101")).sum, 0xe2a5fa25472999f3ull);
@@ -139,6 +150,9 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
     using S = ResultStatus;
     const auto r = [](std::int64_t id, const char* worker, std::uint64_t checksum, bool confirm = false,
                       S status = S::pending) { return WeighedResult{id, worker, status, confirm, copy_of(checksum)}; };
+    const auto waiting = [](std::int64_t id, const char* worker, std::uint64_t checksum) {
+        return WeighedResult{id, worker, S::pending, false, copy_of(checksum), true};
+    };
     const struct {
         const char* what;
         std::vector<WeighedResult> results;
@@ -164,6 +178,12 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
                            r(3, "b", 5, false, S::rejected)},
          UnitState::set_aside, 0, {}, false},
         {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}, false},
+        {"a trusted result waiting for its checksums keeps the unit pending", {waiting(1, "a", 5)}, UnitState::pending,
+         0, {}, false},
+        {"waiting copies neither validate nor outvote", {r(1, "a", 5, true), waiting(2, "b", 5), waiting(3, "c", 6)},
+         UnitState::pending, 0, {}, false},
+        {"checked copies validate beside a waiting one", {waiting(1, "a", 6), r(2, "b", 5, true), r(3, "c", 5, true)},
+         UnitState::validated, 2, {}, false},
     };
     for (const auto& c : cases) {
         const UnitVerdict v = weigh_unit(c.results, 3);
@@ -227,19 +247,32 @@ TEST(ServerPieces, RateLimitsHoldAMinutesWorth) {
 }
 
 TEST(ServerPieces, TheRecomputeBudgetSavesUpAndSpends) {
-    RecomputeBudget all(-1);
-    EXPECT_TRUE(all.take(std::uint64_t{1} << 62));
-    RecomputeBudget none(0);
-    // The first savings (a burst of a core's seconds) go, then nothing comes back.
+    constexpr double kRate = 1e9;  // starts per second of one core
+    constexpr std::uint64_t kAny = UINT64_MAX;
+    RecomputeBudget all(-1, kRate);
+    EXPECT_TRUE(all.take(std::uint64_t{1} << 62)) << "every unit at once, whatever its size";
+    EXPECT_EQ(all.take_span(kAny), 1'000'000'000u) << "spans of a core-second";
+    RecomputeBudget off(0, kRate);
+    EXPECT_FALSE(off.take(1));
+    EXPECT_EQ(off.take_span(kAny), 0u);
+    EXPECT_EQ(off.until_span(kAny), std::chrono::milliseconds::max());
+
+    // A budget that saves up next to nothing: the first savings (a burst of a core's
+    // seconds) go, then nothing comes back.
+    RecomputeBudget scarce(1e-9, kRate);
+    EXPECT_FALSE(scarce.take(4'000'000'000)) << "over the time a complete may wait";
     int granted = 0;
-    while (none.take(std::uint64_t{1} << 30) && granted < 1000) ++granted;
+    while (scarce.take(2'000'000'000) && granted < 1000) ++granted;
     EXPECT_GT(granted, 0);
     EXPECT_LT(granted, 1000);
-    EXPECT_FALSE(none.take(std::uint64_t{1} << 30));
-    EXPECT_FALSE(none.take(std::uint64_t{1} << 50)) << "a unit dearer than the savings never goes";
-    // Spending less than estimated gives the rest back.
-    none.spent(std::uint64_t{1} << 30, 0.0);
-    EXPECT_TRUE(none.take(std::uint64_t{1} << 30));
+    EXPECT_FALSE(scarce.take(1'000'000'000));
+    EXPECT_EQ(scarce.take_span(kAny), 0u) << "a span waits for its whole cost";
+    EXPECT_GT(scarce.until_span(kAny), std::chrono::milliseconds(0));
+    // Spending less than charged gives the rest back: a whole span, then a short one.
+    scarce.spent(2'000'000'000, 0, 0.0);
+    EXPECT_EQ(scarce.take_span(kAny), 1'000'000'000u);
+    EXPECT_EQ(scarce.take_span(5), 5u) << "a span never passes the starts left";
+    EXPECT_DOUBLE_EQ(scarce.wait_seconds(1'000'000'000), 1e9) << "a second of a core at a billionth of a core";
 }
 
 TEST(ServerPieces, TimesAddressesBoundsAndCounts) {

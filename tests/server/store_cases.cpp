@@ -550,6 +550,137 @@ TEST_P(StoreCases, TwoInstancesClaimingAtOnceNeverHandOutOneUnitTwice) {
     EXPECT_EQ(s.campaigns.at(0).validated_below, std::to_string(kUnits * 100));
 }
 
+// Results whose checksums wait for their unit's recomputation, with a made-up truth: the
+// store only adds the spans it is given, so spans of {1, 1}, {2, 2} and {3, 4} make a unit whose
+// checksums are sum 6, xor 7 (the records' xor is always 7).
+struct Span {
+    std::uint64_t starts;
+    Checksums pair;
+};
+constexpr Span kSpans[] = {{400, {1, 1}}, {400, {2, 2}}, {200, {3, 4}}};
+
+Submission unchecked(Submission s, std::uint64_t sum) {
+    s.unchecked_checksums = Checksums{sum, 7};
+    return s;
+}
+
+TEST_P(StoreCases, AResultWaitsForItsUnitsRecomputationAndIsWeighedWhenItEnds) {
+    const struct {
+        const char* name;
+        std::uint64_t sum;  // what the result gives; 6 is right
+        bool needs_copy;
+        const char* next_for_another;  // the unit another worker is handed while the result waits
+        UnitState after;
+        ResultStatus status;
+    } rows[] = {
+        {"right, needs no copy", 6, false, "[1000, 2000)", UnitState::validated, ResultStatus::validated},
+        {"wrong", 5, false, "[1000, 2000)", UnitState::open, ResultStatus::rejected},
+        // Handed out for its copy meanwhile: the copy's lease holds it.
+        {"right, needs a copy", 6, true, "[0, 1000)", UnitState::leased, ResultStatus::pending},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        database_ = GetParam().make();
+        store_ = database_->open();
+        add_campaign("c", "0", "3000", 1000);
+        const std::string a = add_worker("a"), b = add_worker("b");
+        const ClaimOutcome la = claim(a);
+        EXPECT_EQ(store_->submit_result(unchecked(result(a, la.lease_id, row.sum, row.needs_copy), row.sum)).audit,
+                  "pending: waiting for its checksums to be recomputed");
+        EXPECT_EQ(unit_at(store_->snapshot(), 0).state, UnitState::pending);
+        EXPECT_EQ(text_of(claim(b).range), row.next_for_another)
+            << "a result that needs no copy is settled by the recomputation alone";
+
+        double starts_left = 1000;
+        for (const Span& span : kSpans) {
+            const RecomputeBacklog backlog = store_->recompute_backlog();
+            EXPECT_EQ(backlog.results, 1);
+            EXPECT_EQ(backlog.units, 1);
+            EXPECT_EQ(backlog.starts, starts_left);
+            const auto job = store_->claim_recomputation(60'000);
+            ASSERT_TRUE(job);
+            EXPECT_EQ(text_of(job->range), "[0, 1000)");
+            EXPECT_EQ(job->done, 1000 - static_cast<std::uint64_t>(starts_left));
+            EXPECT_EQ(unit_at(store_->snapshot(), 0).results.at(0).status, ResultStatus::pending)
+                << "a verdict before the last span";
+            const SpanOutcome out = store_->record_recomputation(*job, span.starts, span.pair, 3);
+            EXPECT_EQ(out.kind, SpanOutcome::Kind::recorded);
+            starts_left -= static_cast<double>(span.starts);
+            EXPECT_EQ(out.finished, starts_left == 0);
+            EXPECT_EQ(out.results_matched, starts_left == 0 && row.sum == 6 ? 1 : 0);
+            EXPECT_EQ(out.results_refused, starts_left == 0 && row.sum != 6 ? 1 : 0);
+        }
+        EXPECT_FALSE(store_->claim_recomputation(60'000)) << "nothing left to recompute";
+        const RecomputeBacklog none = store_->recompute_backlog();
+        EXPECT_EQ(none.results + none.units, 0);
+        EXPECT_EQ(none.starts, 0);
+
+        const UnitView unit = unit_at(store_->snapshot(), 0);
+        EXPECT_EQ(unit.state, row.after);
+        ASSERT_EQ(unit.results.size(), 1u);
+        EXPECT_EQ(unit.results[0].status, row.status);
+        for (const WorkerFigures& w : store_->workers())
+            if (w.worker_id == a) {
+                EXPECT_EQ(w.last_fault_ms > 0, row.sum != 6) << "a refused result is its worker's fault";
+                EXPECT_EQ(w.results_rejected, row.sum != 6 ? 1 : 0);
+            }
+        if (row.sum != 6) EXPECT_EQ(unit.results[0].reason, "checksum_sum does not match the unit's starts");
+    }
+}
+
+TEST_P(StoreCases, ARecomputationSurvivesARestartAndInstancesCountASpanOnce) {
+    add_campaign("c", "0", "1000", 1000);
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c"), d = add_worker("d");
+    const ClaimOutcome la = claim(a);
+    store_->submit_result(unchecked(result(a, la.lease_id, 5, true), 5));
+    // A waiting result that needs a copy has its unit handed out for one; two workers' waiting
+    // results would settle it, so no third is handed it.
+    const ClaimOutcome ld = claim(d);
+    ASSERT_EQ(text_of(ld.range), "[0, 1000)");
+    store_->submit_result(unchecked(result(d, ld.lease_id, 5, true), 5));
+    EXPECT_EQ(claim(b).kind, Kind::busy);
+    EXPECT_EQ(store_->operator_figures(OperatorQuery{}).mismatched_total, 0) << "waiting copies are not compared yet";
+
+    // A span in flight holds its unit against another instance; a span both compute counts once.
+    auto other = database_->open();
+    const auto job = store_->claim_recomputation(60'000);
+    ASSERT_TRUE(job);
+    EXPECT_FALSE(other->claim_recomputation(60'000)) << "two instances never recompute one unit at once";
+    EXPECT_EQ(other->record_recomputation(*job, 400, kSpans[0].pair, 5).kind, SpanOutcome::Kind::recorded);
+    EXPECT_EQ(store_->record_recomputation(*job, 400, kSpans[0].pair, 5).kind, SpanOutcome::Kind::stale);
+
+    // After a restart the progress is where it was.
+    store_ = database_->open();
+    const auto resumed = store_->claim_recomputation(60'000);
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->done, 400u);
+    EXPECT_EQ(resumed->so_far, kSpans[0].pair);
+    EXPECT_EQ(store_->record_recomputation(*resumed, 400, kSpans[1].pair, 5).kind, SpanOutcome::Kind::recorded);
+    // An instance that stops mid-span leaves its hold to run out; another goes on from there.
+    ASSERT_TRUE(store_->claim_recomputation(1));
+    sleep_ms(50);
+    const auto taken_over = other->claim_recomputation(60'000);
+    ASSERT_TRUE(taken_over);
+    EXPECT_EQ(taken_over->done, 800u);
+    EXPECT_EQ(taken_over->so_far, (Checksums{3, 3}));
+    const SpanOutcome last = other->record_recomputation(*taken_over, 200, kSpans[2].pair, 5);
+    EXPECT_TRUE(last.finished);
+    EXPECT_EQ(last.results_refused, 2) << "both agreeing copies were wrong";
+    EXPECT_EQ(unit_at(store_->snapshot(), 0).state, UnitState::open);
+
+    // Once the unit's checksums are known, a later result is judged by them at once.
+    const ClaimOutcome lb = claim(b);
+    ASSERT_EQ(text_of(lb.range), "[0, 1000)");
+    Submission wrong = unchecked(result(b, lb.lease_id, 5), 5);
+    wrong.set_aside_after = 5;
+    EXPECT_EQ(store_->submit_result(wrong).audit,
+              "rejected: checksum_sum does not match the unit's starts");
+    const ClaimOutcome lc = claim(c);
+    ASSERT_EQ(text_of(lc.range), "[0, 1000)");
+    EXPECT_EQ(store_->submit_result(unchecked(result(c, lc.lease_id, 6), 6)).audit, "accepted");
+    EXPECT_FALSE(store_->claim_recomputation(60'000));
+}
+
 TEST_P(StoreCases, MigrationsOnEmptyOlderAndNewerDatabases) {
     const int newest = database_->newest_schema_version();
     ASSERT_GE(newest, 2);

@@ -106,6 +106,8 @@ int serve(const Arguments& args, bool campaign_explicit) {
             metrics.count_request(server::route_label(r.path), r.status, r.milliseconds / 1000);
         });
     const int port = listener.bind(server::ListenAddress{"127.0.0.1", args.port});
+    // Results too large to recompute at once under a budget given with --recompute-budget.
+    api.start_recomputation();
     std::cout << "Listening on https://127.0.0.1:" << port << std::endl;
     // Stalled replies end first, so that the listener's stop does not wait for them.
     signals.start([&] {
