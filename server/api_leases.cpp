@@ -5,6 +5,7 @@
 
 #include "server/api.hpp"
 #include "server/limits.hpp"
+#include "server/network_key.hpp"
 #include "server/request_body.hpp"
 #include "server/result_check.hpp"
 #include "server/secure_random.hpp"
@@ -76,12 +77,23 @@ ApiReply Api::acquire(const Call& call) {
     const auto rate = number_member(*doc, "starts_per_second", error);
     const auto proof_hash = string_member(*doc, "proof_hash", kMaxWorkerTextBytes, error);
     if (!rate || !proof_hash) return error_reply(400, error);
-    const ClaimOutcome claim = store_.claim_unit(ClaimRequest{call.worker.worker_id, *rate, *proof_hash,
-                                                              policy_.lease_timeout_ms,
-                                                              policy_.refused_units_wait ? policy_.lease_timeout_ms : 0});
+    ClaimRequest request;
+    request.worker_id = call.worker.worker_id;
+    request.starts_per_second = *rate;
+    request.proof_hash = *proof_hash;
+    request.lease_timeout_ms = policy_.lease_timeout_ms;
+    request.refused_hold_ms = policy_.refused_units_wait ? policy_.lease_timeout_ms : 0;
+    request.network = network_key(call.request.address, policy_.trust.networks);
+    const ClaimOutcome claim = store_.claim_unit(request);
     switch (claim.kind) {
         case ClaimOutcome::Kind::complete: return json_reply({{"complete", true}});
         case ClaimOutcome::Kind::busy: {
+            if (claim.waits_for_operator) {
+                // Not complete: those starts are unproven until the operator looks at them.
+                ApiReply reply = error_reply(503, "the remaining units are set aside and wait for the operator; ask again later");
+                reply.retry_after = kSetAsideRetryAfterSeconds;
+                return reply;
+            }
             ApiReply reply = error_reply(503, "every remaining unit is leased or waits for another worker; ask again later");
             reply.retry_after = kBusyRetryAfterSeconds;
             return reply;
@@ -135,6 +147,7 @@ ApiReply Api::complete(const Call& call) {
     submission.record = record_as_sent(call.request.body, *result);
     submission.comparable = comparable_text(*result);
     submission.set_aside_after = policy_.trust.set_aside_after;
+    submission.network = network_key(call.request.address, policy_.trust.networks);
     const std::uint64_t starts = unit_size(context.range);
     const StructureCheck structure = check_structure(context.range, *result);
     submission.passed = structure.passed;

@@ -3,6 +3,7 @@
 
 #include "server/api.hpp"
 #include "server/limits.hpp"
+#include "server/network_key.hpp"
 #include "server/proof_of_work.hpp"
 #include "server/request_body.hpp"
 #include "server/secure_random.hpp"
@@ -51,6 +52,7 @@ ApiReply Api::register_worker(const Call& call) {
     r.hardware_hash = *hardware_hash;
     r.build_hash = *build_hash;
     r.address = call.request.address;
+    r.network = network_key(call.request.address, policy_.trust.networks);
     r.token_hash = sha256_hex(token);
     const auto worker = store_.register_worker(r);
     if (!worker) return error_reply(403, "unknown, used or expired challenge");

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         ->type_name("ADDR:PORT");
     add_policy_flags(*serve_cmd, serve_options.policy);
 
-    CLI::App* campaign_cmd = app.add_subcommand("campaign", "Add, pause or resume a campaign");
+    CLI::App* campaign_cmd = app.add_subcommand("campaign", "Add, pause, resume or reopen a campaign");
     campaign_cmd->require_subcommand(1);
     CampaignArgs campaign;
     CLI::App* add_cmd = campaign_cmd->add_subcommand("add", "Add a campaign: a range of starts within [0, 2^128)");
@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
     pause_cmd->add_option("NAME", campaign_name, "The campaign")->required();
     CLI::App* resume_cmd = campaign_cmd->add_subcommand("resume", "Hand out units of a paused campaign again");
     resume_cmd->add_option("NAME", campaign_name, "The campaign")->required();
+    CLI::App* reopen_cmd = campaign_cmd->add_subcommand(
+        "reopen", "Hand out a campaign's set-aside units again; their earlier refusals no longer count toward setting them aside");
+    reopen_cmd->add_option("NAME", campaign_name, "The campaign")->required();
 
     bool json = false;
     CLI::App* status_cmd = app.add_subcommand("status", "Campaigns, their units and pace, and the workers of the last hour");
@@ -84,6 +87,9 @@ int main(int argc, char** argv) {
 
     std::string since;
     unsigned set_aside_after = production_policy().trust.set_aside_after;
+    reopen_cmd->add_option("--set-aside-after", set_aside_after, "As for serve: when a reopened unit is set aside again")
+        ->check(CLI::Range(1u, 1000u))
+        ->capture_default_str();
     CLI::App* invalidate_cmd =
         app.add_subcommand("invalidate", "Set aside a worker's results and hand their units out again");
     invalidate_cmd->add_option("--worker", worker_id, "The worker, as w-N")->required();
@@ -120,6 +126,7 @@ int main(int argc, char** argv) {
         if (add_cmd->parsed()) campaign_add(*store, campaign, std::cout);
         else if (pause_cmd->parsed()) campaign_pause(*store, campaign_name, true, std::cout);
         else if (resume_cmd->parsed()) campaign_pause(*store, campaign_name, false, std::cout);
+        else if (reopen_cmd->parsed()) campaign_reopen(*store, campaign_name, set_aside_after, std::cout);
         else if (status_cmd->parsed()) print_status(*store, json, std::cout);
         else if (ban_cmd->parsed()) ban_worker(*store, worker_id, true, std::cout);
         else if (unban_cmd->parsed()) ban_worker(*store, worker_id, false, std::cout);

@@ -27,6 +27,8 @@ inline constexpr double kRecomputeBurstSeconds = 30.0;
 inline constexpr double kRecomputeFirstRate = 5e8;
 // A busy reply asks the worker to come back after this long.
 inline constexpr int kBusyRetryAfterSeconds = 60;
+// Units set aside wait for the operator, which takes minutes at least: workers ask less often.
+inline constexpr int kSetAsideRetryAfterSeconds = 600;
 // Token buckets kept per rate-limited key (address or worker); beyond this the least
 // recently used are forgotten, so a spray of addresses costs bounded memory.
 inline constexpr std::size_t kMaxRateLimitKeys = 100'000;

@@ -42,6 +42,10 @@ bool MeteredStore::healthy(std::string& reason) {
 void MeteredStore::add_campaign(const CampaignDefinition& definition) {
     timed("add_campaign", [&] { inner_.add_campaign(definition); });
 }
+ReopenOutcome MeteredStore::reopen_set_aside(const std::string& name, unsigned set_aside_after) {
+    return timed("reopen_set_aside", [&] { return inner_.reopen_set_aside(name, set_aside_after); });
+}
+
 void MeteredStore::set_campaign_paused(const std::string& name, bool paused) {
     timed("set_campaign_paused", [&] { inner_.set_campaign_paused(name, paused); });
 }

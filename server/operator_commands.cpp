@@ -47,6 +47,12 @@ void campaign_pause(Store& store, const std::string& name, bool paused, std::ost
     out << "Campaign " << name << (paused ? " is paused: no new unit is handed out\n" : " is running again\n");
 }
 
+void campaign_reopen(Store& store, const std::string& name, unsigned set_aside_after, std::ostream& out) {
+    const ReopenOutcome outcome = store.reopen_set_aside(name, set_aside_after);
+    out << "Reopened " << outcome.units << " set-aside units of campaign " << name
+        << ": they are handed out again, and their earlier refusals no longer count toward setting them aside\n";
+}
+
 void print_status(Store& store, bool json, std::ostream& out) {
     const StatusFigures status = store.status();
     out << (json ? status_json(status) : status_text(status));

@@ -26,6 +26,8 @@ CampaignDefinition campaign_definition(const std::string& name, const std::strin
 
 void campaign_add(Store& store, const CampaignArgs& args, std::ostream& out);
 void campaign_pause(Store& store, const std::string& name, bool paused, std::ostream& out);
+// The campaign's set-aside units handed out again (Store::reopen_set_aside).
+void campaign_reopen(Store& store, const std::string& name, unsigned set_aside_after, std::ostream& out);
 void print_status(Store& store, bool json, std::ostream& out);
 void print_workers(Store& store, bool json, std::ostream& out);
 void ban_worker(Store& store, const std::string& worker_id, bool banned, std::ostream& out);

@@ -70,6 +70,17 @@ void add_policy_flags(CLI::App& app, ServerPolicy& policy) {
         ->check(CLI::Range(1u, 1000u))
         ->type_name("N")
         ->capture_default_str();
+    app.add_option_function<std::string>(
+           "--copy-networks",
+           [&policy](const std::string& text) { parse_network_prefixes(text, policy.trust.networks); },
+           "Prefix lengths (IPv4,IPv6) of the networks whose workers never copy each other's results, or \"off\" when "
+           "every worker is the operator's own")
+        ->check([](const std::string& text) -> std::string {
+            NetworkPrefixes p;
+            return parse_network_prefixes(text, p) ? "" : "the copy networks are IPV4BITS,IPV6BITS (0-32,0-128), or off";
+        })
+        ->type_name("V4,V6|off")
+        ->default_str(network_prefixes_text(policy.trust.networks));
     app.add_option("--register-rate", policy.register_per_minute,
                    "Registration requests per minute from one address (0: no limit)")
         ->check(CLI::Range(0.0, 1e6))

@@ -96,6 +96,10 @@ std::string status_text(const StatusFigures& status) {
             << c.unit_size << " starts  " << (c.paused ? "PAUSED" : "running") << "\n";
         out << "  units: " << u.validated << " validated, " << u.pending << " pending, " << u.leased << " leased, "
             << u.open << " open, " << u.set_aside << " set aside, of " << c.units_total << "\n";
+        if (u.set_aside > 0)
+            out << "  not complete while " << u.set_aside << " units are set aside: they wait for the operator "
+                << "(look at them, then pelorin-coordinator campaign reopen " << c.name << "); workers meanwhile "
+                << "are told to ask again later\n";
         out << "  starts validated: " << c.starts_validated << "; every start below " << c.validated_below
             << " is in a validated unit\n";
         out << "  last hour: " << c.units_validated_last_hour << " units, " << rate_text(throughput(c))

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "server/network_key.hpp"
+
 namespace pelorin::server {
 
 struct TrustPolicy {
@@ -18,8 +20,11 @@ struct TrustPolicy {
     // factor, are copied too (0: never). The benchmark is a short run at start-up: on a
     // machine that was busy then, the units that follow can run twice as fast or more.
     double fast_result_slack = 3.0;
-    // A unit is set aside after this many refused results (or this many disagreeing copies).
+    // A unit is set aside after this many refused results (or this many disagreeing copies)
+    // from established workers.
     unsigned set_aside_after = 3;
+    // Workers on one network (by these prefixes) never copy each other's results.
+    NetworkPrefixes networks;
 };
 
 struct ServerPolicy {

@@ -119,6 +119,27 @@ CREATE INDEX leases_heartbeat ON leases(heartbeat_ms);
 CREATE INDEX leases_expiry ON leases(state, expires_ms);
 CREATE INDEX results_status ON results(status, unit_id);
 )sql",
+        // 4: independent copies. The networks each worker was seen on; whether a result passed
+        // the checks (an outvoted one did), was confirmed by an independent copy, and when it
+        // made its worker faulty; when the operator set a worker's results aside; and the
+        // result after which a reopened unit counts refusals again.
+        R"sql(
+CREATE TABLE worker_networks (
+  worker_id BIGINT NOT NULL REFERENCES workers(id),
+  network TEXT NOT NULL,
+  PRIMARY KEY (worker_id, network)
+);
+CREATE INDEX worker_networks_network ON worker_networks(network);
+ALTER TABLE results ADD COLUMN passed BOOLEAN NOT NULL DEFAULT true;
+ALTER TABLE results ADD COLUMN copied BOOLEAN NOT NULL DEFAULT false;
+ALTER TABLE results ADD COLUMN fault_ms BIGINT;
+ALTER TABLE workers ADD COLUMN invalidated_ms BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE units ADD COLUMN counts_after_result BIGINT NOT NULL DEFAULT 0;
+UPDATE results SET passed = false WHERE status = 'rejected' AND reason <> 'disagrees with the copies that agree';
+UPDATE results SET copied = true WHERE status = 'validated'
+  AND (SELECT COUNT(DISTINCT r.worker_id) FROM results r WHERE r.unit_id = results.unit_id AND r.status = 'validated') >= 2;
+CREATE INDEX results_worker_copied ON results(worker_id, copied, status);
+)sql",
     };
     return migrations;
 }

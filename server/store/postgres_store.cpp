@@ -41,19 +41,31 @@ ClaimOutcome grant(Tx& tx, std::int64_t unit_id, const ClaimRequest& request, st
     return granted(lease_name(int64(lease[0])), range_of(text(unit[0]), text(unit[1])));
 }
 
-// The first unit this worker may take, locked: unsettled, not leased, in a running campaign,
-// not one the worker already holds a standing result of (copies come from other workers), not
-// one it was refused on within the hold, and not one another transaction has locked this moment
-// (that one is being claimed: skip it).
+// The next unit this worker may take, locked, in a running campaign, not leased, not one it
+// was refused on within the hold, and not one another transaction has locked this moment (that
+// one is being claimed: skip it). First a unit that awaits a copy and has no result standing
+// from a worker this one is not independent of (another registration, hardware and network),
+// drawn at random so that a partner asking right after a result cannot count on getting its
+// unit; then the first open unit.
 std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int64_t now, std::int64_t refused_hold_ms) {
-    const pqxx::result r = tx.exec_params(
-        "SELECT u.id FROM units u JOIN campaigns c ON c.id = u.campaign_id "
-        "WHERE u.state IN ('open', 'pending') AND NOT c.paused "
+    static const std::string kFree =
+        "FROM units u JOIN campaigns c ON c.id = u.campaign_id WHERE NOT c.paused "
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= $2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = $1 "
-        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > $2 - $3))) "
-        "ORDER BY u.campaign_id, u.range_begin LIMIT 1 FOR UPDATE OF u SKIP LOCKED",
+        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > $2 - $3))) ";
+    pqxx::result r = tx.exec_params(
+        "SELECT u.id " + kFree +
+            "AND u.state = 'pending' AND NOT EXISTS (SELECT 1 FROM results r JOIN workers w ON w.id = r.worker_id "
+            "WHERE r.unit_id = u.id AND r.passed AND r.status <> 'invalidated' AND (r.worker_id = $1 "
+            "OR w.hardware_hash = (SELECT hardware_hash FROM workers WHERE id = $1) "
+            "OR EXISTS (SELECT 1 FROM worker_networks n JOIN worker_networks m ON m.network = n.network "
+            "WHERE n.worker_id = r.worker_id AND m.worker_id = $1))) "
+            "ORDER BY random() LIMIT 1 FOR UPDATE OF u SKIP LOCKED",
         worker, now, refused_hold_ms);
+    if (r.empty())
+        r = tx.exec_params("SELECT u.id " + kFree +
+                               "AND u.state = 'open' ORDER BY u.campaign_id, u.range_begin LIMIT 1 FOR UPDATE OF u SKIP LOCKED",
+                           worker, now, refused_hold_ms);
     if (r.empty()) return std::nullopt;
     return int64(r[0][0]);
 }
@@ -89,6 +101,12 @@ bool extend_frontier(Tx& tx) {
 }  // namespace
 
 namespace postgres_rows {
+
+void note_network(Tx& tx, std::int64_t worker, const std::string& network) {
+    if (network.empty()) return;
+    tx.exec_params("INSERT INTO worker_networks (worker_id, network) VALUES ($1, $2) ON CONFLICT DO NOTHING", worker,
+                   network);
+}
 
 std::int64_t now_ms(Tx& tx) { return int64(tx.exec1("SELECT (extract(epoch FROM now()) * 1000)::bigint")[0]); }
 
@@ -146,6 +164,27 @@ void PostgresStore::set_campaign_paused(const std::string& name, bool paused) {
     });
 }
 
+ReopenOutcome PostgresStore::reopen_set_aside(const std::string& name, unsigned set_aside_after) {
+    return pool_.run(kWrite, [&](Tx& tx) {
+        const std::int64_t now = now_ms(tx);
+        const pqxx::result campaign = tx.exec_params("SELECT id FROM campaigns WHERE name = $1", name);
+        if (campaign.empty()) throw std::invalid_argument("no campaign named " + name);
+        std::vector<std::int64_t> units;
+        for (const pqxx::row& r : tx.exec_params(
+                 "SELECT id FROM units WHERE campaign_id = $1 AND state = 'set_aside' ORDER BY id FOR UPDATE",
+                 int64(campaign[0][0])))
+            units.push_back(int64(r[0]));
+        for (std::int64_t unit : units) {
+            tx.exec_params(
+                "UPDATE units SET counts_after_result = COALESCE((SELECT MAX(id) FROM results WHERE unit_id = $1), 0) "
+                "WHERE id = $1",
+                unit);
+            reweigh_unit(tx, unit, now, set_aside_after);
+        }
+        return ReopenOutcome{static_cast<std::int64_t>(units.size())};
+    });
+}
+
 std::vector<CampaignDefinition> PostgresStore::campaigns() {
     return pool_.run(kRead, [](Tx& tx) {
         std::vector<CampaignDefinition> out;
@@ -199,6 +238,7 @@ std::optional<std::string> PostgresStore::register_worker(const Registration& r)
                   "RETURNING id";
         const pqxx::row w =
             tx.exec_params1(sql, r.client_id, r.token_hash, r.nickname, r.hardware_hash, r.build_hash, r.address, now);
+        note_network(tx, int64(w[0]), r.network);
         return worker_name(int64(w[0]));
     });
 }
@@ -230,6 +270,7 @@ ClaimOutcome PostgresStore::claim_unit(const ClaimRequest& request) {
         const std::int64_t now = now_ms(tx);
         // The worker's row first: one claim per worker at a time, on every instance.
         tx.exec_params("UPDATE workers SET last_seen_ms = $1 WHERE id = $2", now, *worker);
+        note_network(tx, *worker, request.network);
 
         // The lease the worker holds comes back, prolonged: it resumes its unit.
         const pqxx::result held = tx.exec_params(
@@ -268,11 +309,14 @@ ClaimOutcome PostgresStore::claim_unit(const ClaimRequest& request) {
 
         // Nothing for this worker: work remains (units others hold or must copy, paused
         // campaigns, no campaign yet) or every campaign is settled.
-        const bool left = boolean(tx.exec1(
+        // Set-aside units keep a campaign from completing: they wait for the operator.
+        const pqxx::row left = tx.exec1(
             "SELECT NOT EXISTS (SELECT 1 FROM campaigns) OR EXISTS (SELECT 1 FROM campaigns WHERE NOT exhausted) "
-            "OR EXISTS (SELECT 1 FROM units WHERE state IN ('open', 'pending'))")[0]);
+            "OR EXISTS (SELECT 1 FROM units WHERE state IN ('open', 'pending')), "
+            "EXISTS (SELECT 1 FROM units WHERE state = 'set_aside')");
         ClaimOutcome out;
-        out.kind = left ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
+        out.waits_for_operator = !boolean(left[0]) && boolean(left[1]);
+        out.kind = boolean(left[0]) || out.waits_for_operator ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
         return out;
     });
 }

@@ -23,6 +23,7 @@ public:
 
     void add_campaign(const CampaignDefinition& definition) override;
     void set_campaign_paused(const std::string& name, bool paused) override;
+    ReopenOutcome reopen_set_aside(const std::string& name, unsigned set_aside_after) override;
     std::vector<CampaignDefinition> campaigns() override;
 
     void add_challenge(const Challenge& challenge, std::int64_t lifetime_ms, std::int64_t max_open) override;

@@ -27,7 +27,13 @@ std::optional<std::int64_t> lock_unit_of_lease(pqxx::transaction_base& tx, std::
 
 // Weighs every standing result of the (locked) unit with weigh_unit, writes the outcome to
 // the results, the unit and the faulty workers, and returns it.
-Reweighed reweigh_unit(pqxx::transaction_base& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after);
+// When it outvotes a worker and reach_back holds, that worker's results validated without a
+// copy since its last confirmed one are reopened for a copy.
+Reweighed reweigh_unit(pqxx::transaction_base& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after,
+                       bool reach_back = true);
+
+// Remembers that the worker was seen on the network (nothing for an empty key).
+void note_network(pqxx::transaction_base& tx, std::int64_t worker, const std::string& network);
 
 // The columns of a worker's figures, "SELECT ... FROM workers w " for a WHERE or ORDER to
 // follow, and the figures of its row.

@@ -36,19 +36,29 @@ ClaimOutcome grant(SqliteDb& db, std::int64_t unit_id, const ClaimRequest& reque
     return out;
 }
 
-// The first unit this worker may take: unsettled, not leased, in a running campaign, not one
-// the worker already holds a standing result of (copies come from other workers), and not one
-// it was refused on within the hold.
+// The next unit this worker may take, in a running campaign, not leased, and not one it was
+// refused on within the hold. First a unit that awaits a copy and has no result standing from
+// a worker this one is not independent of (another registration, hardware and network), drawn
+// at random so that a partner asking right after a result cannot count on getting its unit;
+// then the first open unit.
 std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, std::int64_t now,
                                            std::int64_t refused_hold_ms) {
-    SqliteStatement s = db.prepare(
-        "SELECT u.id FROM units u JOIN campaigns c ON c.id = u.campaign_id "
-        "WHERE u.state IN ('open', 'pending') AND c.paused = 0 "
+    static const std::string kFree =
+        "FROM units u JOIN campaigns c ON c.id = u.campaign_id WHERE c.paused = 0 "
         "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= ?2) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = ?1 "
-        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > ?2 - ?3))) "
-        "ORDER BY c.id, u.range_begin LIMIT 1");
-    if (s.bind(worker, now, refused_hold_ms).step()) return s.int64(0);
+        "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > ?2 - ?3))) ";
+    SqliteStatement copy = db.prepare(
+        "SELECT u.id " + kFree +
+        "AND u.state = 'pending' AND NOT EXISTS (SELECT 1 FROM results r JOIN workers w ON w.id = r.worker_id "
+        "WHERE r.unit_id = u.id AND r.passed = 1 AND r.status <> 'invalidated' AND (r.worker_id = ?1 "
+        "OR w.hardware_hash = (SELECT hardware_hash FROM workers WHERE id = ?1) "
+        "OR EXISTS (SELECT 1 FROM worker_networks n JOIN worker_networks m ON m.network = n.network "
+        "WHERE n.worker_id = r.worker_id AND m.worker_id = ?1))) "
+        "ORDER BY random() LIMIT 1");
+    if (copy.bind(worker, now, refused_hold_ms).step()) return copy.int64(0);
+    SqliteStatement open = db.prepare("SELECT u.id " + kFree + "AND u.state = 'open' ORDER BY c.id, u.range_begin LIMIT 1");
+    if (open.bind(worker, now, refused_hold_ms).step()) return open.int64(0);
     return std::nullopt;
 }
 
@@ -87,6 +97,11 @@ void touch_worker(SqliteDb& db, std::int64_t worker, std::int64_t now) {
 }
 
 }  // namespace
+
+void sqlite_rows::note_network(SqliteDb& db, std::int64_t worker, const std::string& network) {
+    if (network.empty()) return;
+    db.prepare("INSERT OR IGNORE INTO worker_networks (worker_id, network) VALUES (?, ?)").bind(worker, network).run();
+}
 
 SqliteStore::SqliteStore(const std::filesystem::path& path, int schema_version) : pool_(path) {
     auto db = pool_.borrow();
@@ -136,6 +151,27 @@ void SqliteStore::set_campaign_paused(const std::string& name, bool paused) {
     db->prepare("UPDATE campaigns SET paused = ? WHERE name = ?").bind(paused, name).run();
     if (db->changes() == 0) throw std::invalid_argument("no campaign named " + name);
     tx.commit();
+}
+
+ReopenOutcome SqliteStore::reopen_set_aside(const std::string& name, unsigned set_aside_after) {
+    auto db = pool_.borrow();
+    SqliteTransaction tx(*db);
+    const std::int64_t now = db->now_ms();
+    SqliteStatement campaign = db->prepare("SELECT id FROM campaigns WHERE name = ?");
+    if (!campaign.bind(name).step()) throw std::invalid_argument("no campaign named " + name);
+    std::vector<std::int64_t> units;
+    SqliteStatement s = db->prepare("SELECT id FROM units WHERE campaign_id = ? AND state = 'set_aside' ORDER BY id");
+    s.bind(campaign.int64(0));
+    while (s.step()) units.push_back(s.int64(0));
+    for (std::int64_t unit : units) {
+        db->prepare("UPDATE units SET counts_after_result = COALESCE((SELECT MAX(id) FROM results WHERE unit_id = ?1), 0) "
+                    "WHERE id = ?1")
+            .bind(unit)
+            .run();
+        reweigh_unit(*db, unit, now, set_aside_after);
+    }
+    tx.commit();
+    return ReopenOutcome{static_cast<std::int64_t>(units.size())};
 }
 
 std::vector<CampaignDefinition> SqliteStore::campaigns() {
@@ -192,6 +228,7 @@ std::optional<std::string> SqliteStore::register_worker(const Registration& r) {
             .run();
         worker = db->last_insert_id();
     }
+    note_network(*db, *worker, r.network);
     tx.commit();
     return worker_name(*worker);
 }
@@ -223,6 +260,7 @@ ClaimOutcome SqliteStore::claim_unit(const ClaimRequest& request) {
     SqliteTransaction tx(*db);
     const std::int64_t now = db->now_ms();
     touch_worker(*db, *worker, now);
+    note_network(*db, *worker, request.network);
 
     // The lease the worker holds comes back, prolonged: it resumes its unit.
     SqliteStatement held = db->prepare(
@@ -260,12 +298,15 @@ ClaimOutcome SqliteStore::claim_unit(const ClaimRequest& request) {
 
     // Nothing for this worker: work remains (units others hold or must copy, paused
     // campaigns, no campaign yet) or every campaign is settled.
+    // Set-aside units keep a campaign from completing: they wait for the operator.
     SqliteStatement left = db->prepare(
         "SELECT NOT EXISTS (SELECT 1 FROM campaigns) OR EXISTS (SELECT 1 FROM campaigns WHERE exhausted = 0) "
-        "OR EXISTS (SELECT 1 FROM units WHERE state IN ('open', 'pending'))");
+        "OR EXISTS (SELECT 1 FROM units WHERE state IN ('open', 'pending')), "
+        "EXISTS (SELECT 1 FROM units WHERE state = 'set_aside')");
     left.step();
     ClaimOutcome out;
-    out.kind = left.int64(0) != 0 ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
+    out.waits_for_operator = left.int64(0) == 0 && left.int64(1) != 0;
+    out.kind = left.int64(0) != 0 || out.waits_for_operator ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
     tx.commit();
     return out;
 }

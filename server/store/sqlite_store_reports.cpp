@@ -94,7 +94,7 @@ std::string worker_columns() {
            "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated'), "
            "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'rejected'), "
            "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'pending'), "
-           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated' "
+           "(SELECT COUNT(*) FROM results r WHERE r.worker_id = w.id AND r.status = 'validated' AND r.copied = 1 "
            "AND r.received_ms > w.last_fault_ms), w.last_fault_ms FROM workers w ";
 }
 

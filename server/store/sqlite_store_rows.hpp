@@ -12,7 +12,13 @@ namespace pelorin::server::sqlite_rows {
 
 // Weighs every standing result of the unit (weigh_unit), writes the outcome to the results,
 // the unit and the faulty workers, and returns it. Called inside a write transaction.
-Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after);
+// When it outvotes a worker and reach_back holds, that worker's results validated without a
+// copy since its last confirmed one are reopened for a copy.
+Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after,
+                       bool reach_back = true);
+
+// Remembers that the worker was seen on the network (nothing for an empty key).
+void note_network(SqliteDb& db, std::int64_t worker, const std::string& network);
 
 // The columns of a worker's figures, "SELECT ... FROM workers w " for a WHERE or ORDER to
 // follow, and the figures of its row.

@@ -29,6 +29,10 @@ public:
     virtual void add_campaign(const CampaignDefinition& definition) = 0;
     virtual void set_campaign_paused(const std::string& name, bool paused) = 0;
     virtual std::vector<CampaignDefinition> campaigns() = 0;
+    // The campaign's set-aside units go back to the pool: the refusals and disagreeing copies
+    // they had no longer count toward setting them aside (their results still count toward
+    // validation). Throws std::invalid_argument "no campaign named <name>".
+    virtual ReopenOutcome reopen_set_aside(const std::string& name, unsigned set_aside_after) = 0;
 
     // Registration. A challenge lives lifetime_ms on the database's clock; beyond max_open
     // challenges the oldest are forgotten.

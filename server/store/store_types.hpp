@@ -47,6 +47,7 @@ struct Registration {
     std::string build_hash;
     std::string address;     // where the registration came from
     std::string token_hash;  // SHA-256 of the new token; the token itself is never stored
+    std::string network;     // the address's network key (network_key.hpp); empty: not compared
 };
 
 struct WorkerAuth {
@@ -70,6 +71,10 @@ struct ClaimRequest {
     // may come back to this worker: a worker that computes wrongly, and asks again the moment it
     // is refused, would otherwise take the same unit again and again and hold up the campaign.
     std::int64_t refused_hold_ms = 0;
+    // The network key of the address the request came from (empty: networks not compared).
+    // A unit that awaits a copy goes only to a worker independent of every worker with a
+    // result standing on it (independence.hpp).
+    std::string network;
 };
 
 struct ClaimOutcome {
@@ -78,6 +83,8 @@ struct ClaimOutcome {
     enum class Kind { granted, busy, complete } kind = Kind::busy;
     std::string lease_id;
     UnitRange range;
+    // busy: what holds the campaign up is units set aside, which only the operator reopens.
+    bool waits_for_operator = false;
 };
 
 struct HeartbeatOutcome {
@@ -96,7 +103,8 @@ struct CompletionContext {
     std::int64_t elapsed_ms = 0;
     double benchmark_starts_per_second = 0;  // 0 when the worker reported none
     double lease_starts_per_second = 0;
-    // Results of this worker validated since its last fault (the new-worker rule).
+    // Results of this worker validated since its last fault and confirmed by an independent
+    // worker's copy (the new-worker rule): a result validated alone earns no trust.
     std::int64_t validated_since_fault = 0;
 };
 
@@ -112,6 +120,7 @@ struct Submission {
     std::string reason;      // why not, when it did not
     bool needs_confirmation = false;
     unsigned set_aside_after = 3;
+    std::string network;     // the network key of the address the complete came from
 };
 
 struct SubmissionOutcome {
@@ -159,7 +168,7 @@ struct WorkerFigures {
     std::int64_t results_validated = 0;
     std::int64_t results_rejected = 0;
     std::int64_t results_pending = 0;
-    std::int64_t validated_since_fault = 0;
+    std::int64_t validated_since_fault = 0;  // confirmed by an independent copy, since its last fault
     std::int64_t last_fault_ms = 0;  // when a result of it was last refused or outvoted; 0: never
 };
 
@@ -175,6 +184,10 @@ struct ExportRow {
     std::string worker_id;
     std::int64_t validated_ms = 0;
     std::string record;  // the result object as received
+};
+
+struct ReopenOutcome {
+    std::int64_t units = 0;  // set-aside units reopened
 };
 
 struct InvalidateOutcome {

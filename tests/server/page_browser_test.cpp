@@ -67,12 +67,12 @@ struct Worker {
 
     json acquire() const {
         const HttpsReply r =
-            c.call("POST", "/api/v1/leases/acquire", R"({"starts_per_second":1e+06,"proof_hash":"h"})", id.token);
+            call_as(c, id, "POST", "/api/v1/leases/acquire", R"({"starts_per_second":1e+06,"proof_hash":"h"})");
         EXPECT_EQ(r.status, 200) << id.worker_id << ": " << r.body;
         return r.status == 200 ? json::parse(r.body) : json::object();
     }
     std::string complete(const json& lease, const std::string& body) const {
-        const HttpsReply r = c.call("POST", "/api/v1/leases/" + lease.value("lease_id", "") + "/complete", body, id.token);
+        const HttpsReply r = call_as(c, id, "POST", "/api/v1/leases/" + lease.value("lease_id", "") + "/complete", body);
         EXPECT_EQ(r.status, 200) << id.worker_id << ": " << r.body;
         return r.status == 200 ? json::parse(r.body).value("audit", "") : "";
     }
@@ -89,19 +89,21 @@ TEST(PageInBrowser, ShowsTheCampaignAsStatusDoesAndTheOperatorsTroubles) {
     // A second campaign, paused before it began: the whole range up to 2^128.
     ASSERT_EQ(c.command({"campaign", "add", "--begin", "2^72", "--end", "2^128", "--unit-size", "2^40", "--name", "whole"}).status, 0);
     ASSERT_EQ(c.command({"campaign", "pause", "whole"}).status, 0);
-    // A new worker's first result is copied; nothing else is.
+    // A new worker's first result is copied; nothing else is. Two refusals set a unit aside.
     c.serve({"--difficulty-bits", "4", "--new-worker-results", "1", "--replication-share", "0", "--fast-result-slack", "0",
-             "--register-rate", "0", "--worker-rate", "0"});
-    const Worker a{c, register_test_worker(c, "a")}, b{c, register_test_worker(c, "b")},
-        d{c, register_test_worker(c, "d")}, e{c, register_test_worker(c, "e")};
+             "--register-rate", "0", "--worker-rate", "0", "--set-aside-after", "2"});
+    // Each on a network of its own, so each may copy the others.
+    const Worker a{c, register_test_worker(c, "a", "127.0.1.2")}, b{c, register_test_worker(c, "b", "127.0.2.2")},
+        d{c, register_test_worker(c, "d", "127.0.3.2")}, e{c, register_test_worker(c, "e", "127.0.4.2")};
 
     // Validated: unit 0 (a's first result, copied by b), 1 and 2.
     EXPECT_EQ(a.work(), "pending: waiting for a copy from another worker");
     EXPECT_EQ(b.work(), "accepted");
     EXPECT_EQ(a.work(), "accepted");
     EXPECT_EQ(b.work(), "accepted");
-    // Set aside: unit 3, refused to three workers (a refused unit waits for other workers).
-    for (const Worker& w : {a, Worker{c, register_test_worker(c, "f")}, Worker{c, register_test_worker(c, "g")}}) {
+    // Set aside: unit 3, refused to a and b, whose refusals count: they have validated results
+    // (a refused unit waits for other workers).
+    for (const Worker& w : {a, b}) {
         const json lease = w.acquire();
         EXPECT_EQ(lease.value("begin", ""), unit_begin(3)) << w.id.worker_id;
         EXPECT_EQ(w.complete(lease, short_by_one()).rfind("rejected: ", 0), 0u) << w.id.worker_id;

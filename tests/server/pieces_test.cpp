@@ -9,6 +9,7 @@
 
 #include "engine/mix64.hpp"
 #include "server/https_listener.hpp"
+#include "server/network_key.hpp"
 #include "server/proof_of_work.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/recompute_budget.hpp"
@@ -137,8 +138,36 @@ TEST(ServerPieces, CopiesAgreeOnWhatDoesNotDependOnTheBackend) {
 
 TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
     using S = ResultStatus;
+    // A result of `worker` on a machine and network of its own, from an established worker.
     const auto r = [](std::int64_t id, const char* worker, std::uint64_t checksum, bool confirm = false,
-                      S status = S::pending) { return WeighedResult{id, worker, status, confirm, copy_of(checksum)}; };
+                      S status = S::pending) {
+        WeighedResult w;
+        w.id = id;
+        w.worker_id = worker;
+        w.status = status;
+        w.needs_confirmation = confirm;
+        w.comparable = copy_of(checksum);
+        w.passed = status != S::rejected;
+        w.worker = WorkerMarks{worker, std::string("hardware of ") + worker, {std::string("network of ") + worker}};
+        return w;
+    };
+    const auto outvoted = [&](std::int64_t id, const char* worker, std::uint64_t checksum) {
+        WeighedResult w = r(id, worker, checksum, true, S::rejected);
+        w.passed = true;
+        return w;
+    };
+    const auto on_network = [&](WeighedResult w, const char* network) {
+        w.worker.networks.push_back(network);
+        return w;
+    };
+    const auto on_machine = [&](WeighedResult w, const char* hardware) {
+        w.worker.hardware_hash = hardware;
+        return w;
+    };
+    const auto throwaway = [&](WeighedResult w) {
+        w.counts_for_set_aside = false;
+        return w;
+    };
     const struct {
         const char* what;
         std::vector<WeighedResult> results;
@@ -146,24 +175,48 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
         std::int64_t canonical;
         std::vector<std::int64_t> outvoted;
         bool newest_disagrees;  // the last result is a copy that agrees with none before it
+        bool copied;            // validated by independent workers' agreement
     } cases[] = {
-        {"nothing yet", {}, UnitState::open, 0, {}, false},
-        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}, false},
-        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}, false},
-        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}, false},
-        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}, false},
-        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}, true},
-        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}, false},
+        {"nothing yet", {}, UnitState::open, 0, {}, false, false},
+        {"one trusted result", {r(1, "a", 5)}, UnitState::validated, 1, {}, false, false},
+        {"one result to confirm", {r(1, "a", 5, true)}, UnitState::pending, 0, {}, false, false},
+        {"two agreeing workers", {r(1, "a", 5, true), r(2, "b", 5, true)}, UnitState::validated, 1, {}, false, true},
+        {"one worker twice is no copy", {r(1, "a", 5, true), r(2, "a", 5, true)}, UnitState::pending, 0, {}, false, false},
+        {"two workers on one network are no copy",
+         {on_network(r(1, "a", 5, true), "n"), on_network(r(2, "b", 5, true), "n")}, UnitState::pending, 0, {}, false,
+         false},
+        {"two workers on one machine are no copy",
+         {on_machine(r(1, "a", 5, true), "m"), on_machine(r(2, "b", 5, true), "m")}, UnitState::pending, 0, {}, false,
+         false},
+        {"partners agreeing against an independent worker settle nothing",
+         {r(1, "h", 5, true), on_network(r(2, "a", 6, true), "n"), on_network(r(3, "b", 6, true), "n")},
+         UnitState::pending, 0, {}, false, false},
+        {"a trusted partner's agreement validates without a copy",
+         {on_machine(r(1, "a", 5, true), "m"), on_machine(r(2, "b", 5), "m")}, UnitState::validated, 1, {}, false, false},
+        {"a mismatch waits for a third", {r(1, "a", 5, true), r(2, "b", 6)}, UnitState::pending, 0, {}, true, false},
+        {"the third settles it", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}, false,
+         true},
         {"the third agrees with the second", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 6)}, UnitState::validated, 2,
-         {1}, false},
-        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}, true},
+         {1}, false, true},
+        {"three answers", {r(1, "a", 5, true), r(2, "b", 6), r(3, "c", 7)}, UnitState::set_aside, 0, {}, true, false},
+        {"three answers of new workers wait for more",
+         {throwaway(r(1, "a", 5, true)), throwaway(r(2, "b", 6)), throwaway(r(3, "c", 7))}, UnitState::pending, 0, {},
+         true, false},
+        {"an outvoted result stands again when its outvoters are gone", {r(1, "a", 5, true), outvoted(2, "b", 6)},
+         UnitState::pending, 0, {}, true, false},
+        {"an outvoted result stays outvoted while its outvoters stand",
+         {r(1, "a", 5, true), outvoted(2, "b", 6), r(3, "c", 5)}, UnitState::validated, 1, {2}, false, true},
         {"a refused newest result is no mismatch", {r(1, "a", 5, true), r(2, "b", 6, false, S::rejected)},
-         UnitState::pending, 0, {}, false},
-        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}, false},
+         UnitState::pending, 0, {}, false, false},
+        {"refused results reopen", {r(1, "a", 5, false, S::rejected)}, UnitState::open, 0, {}, false, false},
         {"three refused", {r(1, "a", 5, false, S::rejected), r(2, "a", 5, false, S::rejected),
                            r(3, "b", 5, false, S::rejected)},
-         UnitState::set_aside, 0, {}, false},
-        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}, false},
+         UnitState::set_aside, 0, {}, false, false},
+        {"three throwaway refusals count for nothing",
+         {throwaway(r(1, "a", 5, false, S::rejected)), throwaway(r(2, "b", 5, false, S::rejected)),
+          throwaway(r(3, "c", 5, false, S::rejected))},
+         UnitState::open, 0, {}, false, false},
+        {"set aside results do not count", {r(1, "a", 5, false, S::invalidated)}, UnitState::open, 0, {}, false, false},
     };
     for (const auto& c : cases) {
         const UnitVerdict v = weigh_unit(c.results, 3);
@@ -171,10 +224,43 @@ TEST(ServerPieces, AUnitIsWeighedByItsCopies) {
         EXPECT_EQ(v.canonical, c.canonical) << c.what;
         EXPECT_EQ(v.outvoted, c.outvoted) << c.what;
         EXPECT_EQ(v.newest_disagrees, c.newest_disagrees) << c.what;
+        EXPECT_EQ(v.copied, c.copied) << c.what;
         if (!c.outvoted.empty()) {
             EXPECT_EQ(v.faulty_workers, std::vector<std::string>{c.outvoted == std::vector<std::int64_t>{1} ? "a" : "b"})
                 << c.what;
         }
+    }
+}
+
+TEST(ServerPieces, NetworksAreComparedByTheOperatorsPrefixes) {
+    const NetworkPrefixes standard;
+    NetworkPrefixes wide, off;
+    ASSERT_TRUE(parse_network_prefixes("16,48", wide));
+    ASSERT_TRUE(parse_network_prefixes("off", off));
+    const struct {
+        const char* a;
+        const char* b;
+        const NetworkPrefixes& prefixes;
+        bool same;
+    } cases[] = {
+        {"127.0.1.2", "127.0.1.200", standard, true},
+        {"127.0.1.2", "127.0.2.2", standard, false},
+        {"127.0.1.2", "127.0.2.2", wide, true},
+        {"::ffff:198.51.100.7", "198.51.100.9", standard, true},
+        {"2001:db8:1:2::5", "2001:db8:1:2:ffff::1", standard, true},
+        {"2001:db8:1:2::5", "2001:db8:1:3::5", standard, false},
+        {"2001:db8:1:2::5", "2001:db8:1:3::5", wide, true},
+        {"not an address", "not an address", standard, true},
+        {"not an address", "another text", standard, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(network_key(c.a, c.prefixes) == network_key(c.b, c.prefixes), c.same)
+            << c.a << " and " << c.b << ": " << network_key(c.a, c.prefixes) << " / " << network_key(c.b, c.prefixes);
+    EXPECT_EQ(network_key("127.0.1.2", standard), "4:127.0.1.0/24");
+    EXPECT_EQ(network_key("127.0.1.2", off), "") << "networks not compared";
+    for (const char* bad : {"", "24", "24,", "33,64", "24,129", "a,b", "24,64,1"}) {
+        NetworkPrefixes p;
+        EXPECT_FALSE(parse_network_prefixes(bad, p)) << bad;
     }
 }
 

@@ -1,5 +1,5 @@
 // The stats endpoints that the public page reads, on a real SQLite database: a table of
-// campaigns (empty, finished, 2^128 starts, every unit set aside) whose figures must be exact
+// campaigns (empty, finished, 2^128 starts, the last unit set aside) whose figures must be exact
 // decimal strings, and a table of query parameters that get 400 with {"error":...}.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -121,11 +121,12 @@ TEST(StatsEndpoints, CampaignFiguresAreExactAtEveryWidth) {
          },
          "36893488147419103232", k2To128, "18446744073709551616", "0", "340282366920938463444927863358058659840",
          5.421010862427522e-20, "18446744073709551616", "> 0", "18446744073709551616", 2},
-        {"every unit set aside", "0", "1000", 1000,
+        {"one unit validated, the last set aside by an established worker", "0", "2000", 1000,
          [](Fixture& f) {
+             f.complete(true);
              for (int i = 0; i < 3; ++i) f.complete(false);
          },
-         "1", "1000", "0", "1000", "0", 0, "0", "null", "", 0},
+         "2", "2000", "1000", "1000", "0", 0.5, "1000", "> 0", "1000", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -56,7 +56,8 @@ void StoreCases::SetUp() {
     store_ = database_->open();
 }
 
-std::string StoreCases::add_worker(const std::string& client_id) {
+std::string StoreCases::add_worker(const std::string& client_id, const std::string& network,
+                                   const std::string& hardware) {
     static int serial = 0;
     const std::string id = "challenge-" + std::to_string(++serial);
     store_->add_challenge(Challenge{id, "nonce", 0}, 60'000, 1000);
@@ -65,6 +66,8 @@ std::string StoreCases::add_worker(const std::string& client_id) {
     r.client_id = client_id;
     r.nickname = "Anonymous";
     r.token_hash = "hash-of-" + id;
+    r.hardware_hash = hardware.empty() ? "hardware-of-" + id : hardware;
+    r.network = network;
     const auto worker = store_->register_worker(r);
     if (!worker) throw std::runtime_error("registration failed for " + id);
     token_hashes_[*worker] = r.token_hash;
@@ -76,8 +79,29 @@ void StoreCases::add_campaign(const std::string& name, const std::string& begin,
     store_->add_campaign(CampaignDefinition{name, range_of(begin, end), unit_size});
 }
 
+void StoreCases::establish(const std::vector<std::string>& workers) {
+    static int serial = 0;
+    add_campaign("warm-up-" + std::to_string(++serial), "0", std::to_string(1000 * workers.size()), 1000);
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        const std::string& first = workers[i];
+        const std::string& copier = workers[(i + 1) % workers.size()];
+        const ClaimOutcome own = claim(first);
+        ASSERT_EQ(own.kind, ClaimOutcome::Kind::granted) << first;
+        store_->submit_result(result(first, own.lease_id, 5, true));
+        const ClaimOutcome copy = claim(copier);
+        ASSERT_EQ(text_of(copy.range), text_of(own.range)) << copier << " copies " << first;
+        ASSERT_EQ(store_->submit_result(result(copier, copy.lease_id, 5, true)).audit, "accepted") << copier;
+    }
+}
+
 ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms, std::int64_t refused_hold_ms) {
-    return store_->claim_unit(ClaimRequest{worker, 1e6, "proof", timeout_ms, refused_hold_ms});
+    ClaimRequest request;
+    request.worker_id = worker;
+    request.starts_per_second = 1e6;
+    request.proof_hash = "proof";
+    request.lease_timeout_ms = timeout_ms;
+    request.refused_hold_ms = refused_hold_ms;
+    return store_->claim_unit(request);
 }
 
 Submission StoreCases::result(const std::string& worker, const std::string& lease, std::uint64_t checksum,
@@ -235,8 +259,10 @@ TEST_P(StoreCases, AThirdWorkerSettlesAMismatch) {
 }
 
 TEST_P(StoreCases, FailingResultsSetAUnitAsideAfterTheThreshold) {
+    const std::string a = add_worker("a"), b = add_worker("b"), c = add_worker("c");
+    establish({a, b, c});
     add_campaign("c", "0", "2000", 1000);
-    const std::string a = add_worker("a");
+    const auto units_of_c = [&] { return store_->status().campaigns.at(1).units; };
     std::set<std::string> leases;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         const ClaimOutcome l = claim(a);
@@ -245,11 +271,10 @@ TEST_P(StoreCases, FailingResultsSetAUnitAsideAfterTheThreshold) {
         EXPECT_EQ(store_->submit_result(result(a, l.lease_id, 1, false, false)).audit, "rejected: checksum_sum is wrong");
     }
     EXPECT_EQ(leases.size(), 3u);
-    EXPECT_EQ(counted(store_->status(), UnitState::set_aside), 1);
+    EXPECT_EQ(units_of_c().set_aside, 1);
     EXPECT_EQ(text_of(claim(a).range), "[1000, 2000)");
     // Three copies that all disagree set a unit aside too.
     add_campaign("d", "5000", "6000", 1000);
-    const std::string b = add_worker("b"), c = add_worker("c");
     const ClaimOutcome held = claim(a);
     store_->submit_result(result(a, held.lease_id, 1));  // a finishes [1000, 2000)
     std::uint64_t checksum = 10;
@@ -258,8 +283,169 @@ TEST_P(StoreCases, FailingResultsSetAUnitAsideAfterTheThreshold) {
         ASSERT_EQ(text_of(l.range), "[5000, 6000)") << w;
         store_->submit_result(result(w, l.lease_id, ++checksum, true));
     }
-    EXPECT_EQ(store_->status().campaigns.at(1).units.set_aside, 1);
-    EXPECT_EQ(claim(add_worker("e")).kind, Kind::complete);
+    EXPECT_EQ(store_->status().campaigns.at(2).units.set_aside, 1);
+    // Set-aside units keep the campaign from completing: they wait for the operator.
+    const ClaimOutcome waiting = claim(add_worker("e"));
+    EXPECT_EQ(waiting.kind, Kind::busy);
+    EXPECT_TRUE(waiting.waits_for_operator);
+}
+
+// A unit that awaits a copy goes only to a worker independent of every worker with a result
+// standing on it (another registration, machine and network), drawn at random among such
+// units; a worker's trust grows only from results an independent copy confirmed.
+TEST_P(StoreCases, CopiesGoOnlyToIndependentWorkersAndOnlyConfirmedResultsEarnTrust) {
+    add_campaign("c", "0", "5000", 1000);
+    const std::string a = add_worker("a", "net-1", "machine-a"), partner = add_worker("p", "net-1"),
+                      twin = add_worker("t", "net-9", "machine-a"), b = add_worker("b", "net-2");
+    const ClaimOutcome la = claim(a);
+    ASSERT_EQ(text_of(la.range), "[0, 1000)");
+    store_->submit_result(result(a, la.lease_id, 5, true));
+    const ClaimOutcome lp = claim(partner);
+    EXPECT_EQ(text_of(lp.range), "[1000, 2000)") << "a's network partner does not get its unit";
+    const ClaimOutcome lt = claim(twin);
+    EXPECT_NE(text_of(lt.range), "[0, 1000)") << "a's machine twin does not get its unit";
+    const ClaimOutcome lb = claim(b);
+    ASSERT_EQ(text_of(lb.range), "[0, 1000)") << "an independent worker copies it";
+    EXPECT_EQ(store_->submit_result(result(b, lb.lease_id, 5, true)).audit, "accepted");
+
+    // a's result was confirmed: one step of trust. A result validated without a copy is none.
+    const ClaimOutcome next = claim(a);
+    EXPECT_EQ(store_->completion_context(a, next.lease_id).validated_since_fault, 1);
+    EXPECT_EQ(store_->submit_result(result(a, next.lease_id, 5)).audit, "accepted");
+    const ClaimOutcome after = claim(a);
+    EXPECT_EQ(store_->completion_context(a, after.lease_id).validated_since_fault, 1);
+    EXPECT_EQ(store_->completion_context(b, lb.lease_id).kind, CompletionContext::Kind::answered);
+
+    // Units awaiting a copy are drawn at random, not lowest first: of several, a stream of
+    // fresh independent workers does not all get the same one.
+    add_campaign("d", "0", "4000", 1000);
+    // Four workers of one network: none copies another, so four units await a copy.
+    for (const std::string& w : {add_worker("d0", "net-d"), add_worker("d1", "net-d"), add_worker("d2", "net-d"),
+                                 add_worker("d3", "net-d")}) {
+        const ClaimOutcome l = claim(w);
+        ASSERT_EQ(l.kind, Kind::granted) << w;
+        store_->submit_result(result(w, l.lease_id, 5, true));
+    }
+    std::set<std::string> drawn;
+    for (int i = 0; i < 24; ++i) {
+        const std::string copier = add_worker("", "net-copier-" + std::to_string(i));
+        const ClaimOutcome l = claim(copier);
+        ASSERT_EQ(l.kind, Kind::granted) << i;
+        drawn.insert(text_of(l.range));
+        ASSERT_TRUE(store_->set_worker_banned(copier, true));  // its lease ends
+    }
+    EXPECT_GT(drawn.size(), 1u) << "every copier was handed " << *drawn.begin();
+}
+
+// A worker outvoted by an independent third worker loses what it had validated alone since
+// its last confirmed result: those units wait for a copy again, and coverage falls back.
+TEST_P(StoreCases, AnOutvotedWorkersUncopiedResultsAreReopenedForACopy) {
+    const std::string w = add_worker("w", "net-w"), h1 = add_worker("h1", "net-1"), h2 = add_worker("h2", "net-2");
+    establish({w, h1, h2});
+    add_campaign("c", "0", "3000", 1000);
+    const auto campaign = [&] { return store_->status().campaigns.at(1); };
+    for (int i = 0; i < 2; ++i) {
+        const ClaimOutcome l = claim(w);
+        EXPECT_EQ(store_->submit_result(result(w, l.lease_id, 5)).audit, "accepted") << "no copy asked for";
+    }
+    EXPECT_EQ(campaign().validated_below, "2000");
+
+    const ClaimOutcome l1 = claim(h1);
+    ASSERT_EQ(text_of(l1.range), "[2000, 3000)");
+    store_->submit_result(result(h1, l1.lease_id, 5, true));
+    const ClaimOutcome lw = claim(w);
+    ASSERT_EQ(text_of(lw.range), "[2000, 3000)");
+    store_->submit_result(result(w, lw.lease_id, 6));
+    const ClaimOutcome l2 = claim(h2);
+    ASSERT_EQ(text_of(l2.range), "[2000, 3000)");
+    EXPECT_EQ(store_->submit_result(result(h2, l2.lease_id, 5, true)).audit, "accepted");
+
+    const CampaignFigures c = campaign();
+    EXPECT_EQ(c.units.validated, 1);
+    EXPECT_EQ(c.units.pending, 2) << "w's two uncopied results wait for a copy";
+    EXPECT_EQ(c.validated_below, "0");
+    for (const WorkerFigures& f : store_->workers())
+        if (f.worker_id == w) {
+            EXPECT_GT(f.last_fault_ms, 0);
+            EXPECT_EQ(f.results_pending, 2);
+        }
+    // An independent copy validates a reopened unit again.
+    const ClaimOutcome copy = claim(h1);
+    ASSERT_EQ(copy.kind, Kind::granted);
+    EXPECT_EQ(store_->submit_result(result(h1, copy.lease_id, 5, true)).audit, "accepted");
+    EXPECT_EQ(campaign().units.validated, 2);
+}
+
+// Invalidating the workers that outvoted an honest result makes it stand again and clears the
+// fault they gave its worker; a further copy then validates it.
+TEST_P(StoreCases, InvalidateRestoresWhatTheInvalidatedWorkersOutvoted) {
+    add_campaign("c", "0", "1000", 1000);
+    const std::string h = add_worker("h", "net-h"), f1 = add_worker("f1", "net-1"), f2 = add_worker("f2", "net-2");
+    const ClaimOutcome lh = claim(h);
+    store_->submit_result(result(h, lh.lease_id, 5, true));
+    for (const std::string& f : {f1, f2}) {
+        const ClaimOutcome l = claim(f);
+        ASSERT_EQ(l.kind, Kind::granted) << f;
+        store_->submit_result(result(f, l.lease_id, 6, true));
+    }
+    const auto figures_of = [&](const std::string& id) {
+        for (const WorkerFigures& f : store_->workers())
+            if (f.worker_id == id) return f;
+        return WorkerFigures{};
+    };
+    ASSERT_EQ(figures_of(h).results_rejected, 1);
+    ASSERT_GT(figures_of(h).last_fault_ms, 0);
+
+    ASSERT_TRUE(store_->invalidate_worker(f1, std::nullopt, 3));
+    EXPECT_EQ(figures_of(h).results_rejected, 0) << "h's result is weighed again against f2's alone";
+    EXPECT_EQ(figures_of(h).last_fault_ms, 0) << "h's only fault came from the invalidated f1";
+    EXPECT_EQ(counted(store_->status(), UnitState::pending), 1);
+    ASSERT_TRUE(store_->invalidate_worker(f2, std::nullopt, 3));
+    EXPECT_EQ(figures_of(h).results_pending, 1);
+
+    const std::string c = add_worker("c", "net-c");
+    const ClaimOutcome lc = claim(c);
+    ASSERT_EQ(lc.kind, Kind::granted);
+    EXPECT_EQ(store_->submit_result(result(c, lc.lease_id, 5, true)).audit, "accepted");
+    EXPECT_EQ(figures_of(h).results_validated, 1);
+    EXPECT_EQ(figures_of(f1).results_validated + figures_of(f2).results_validated, 0);
+    EXPECT_GT(figures_of(f1).last_fault_ms, 0) << "the invalidated workers stay at fault";
+}
+
+// Refusals from registrations with nothing confirmed count for nothing; an established
+// worker's do, and the set-aside unit waits for the operator, who reopens it.
+TEST_P(StoreCases, ThrowawayRefusalsSetNothingAsideAndTheOperatorReopensSetAsideUnits) {
+    const std::string e1 = add_worker("e1"), e2 = add_worker("e2"), e3 = add_worker("e3");
+    establish({e1, e2, e3});
+    add_campaign("c", "0", "1000", 1000);
+    const auto units_of_c = [&] { return store_->status().campaigns.at(1).units; };
+    for (int i = 0; i < 3; ++i) {
+        const std::string throwaway = add_worker();
+        const ClaimOutcome l = claim(throwaway);
+        ASSERT_EQ(text_of(l.range), "[0, 1000)") << i;
+        store_->submit_result(result(throwaway, l.lease_id, 1, false, false));
+    }
+    EXPECT_EQ(units_of_c().set_aside, 0);
+    EXPECT_EQ(units_of_c().open, 1);
+
+    for (const std::string& e : {e1, e2, e3}) {
+        const ClaimOutcome l = claim(e);
+        ASSERT_EQ(text_of(l.range), "[0, 1000)") << e;
+        store_->submit_result(result(e, l.lease_id, 1, false, false));
+    }
+    EXPECT_EQ(units_of_c().set_aside, 1);
+    const ClaimOutcome waiting = claim(add_worker());
+    EXPECT_EQ(waiting.kind, Kind::busy) << "set-aside units keep the campaign from completing";
+    EXPECT_TRUE(waiting.waits_for_operator);
+
+    EXPECT_EQ(store_->reopen_set_aside("c", 3).units, 1);
+    EXPECT_EQ(units_of_c().set_aside, 0);
+    const ClaimOutcome again = claim(e1);
+    ASSERT_EQ(text_of(again.range), "[0, 1000)");
+    store_->submit_result(result(e1, again.lease_id, 1, false, false));
+    EXPECT_EQ(units_of_c().set_aside, 0) << "the refusals before the reopening no longer count";
+    EXPECT_EQ(store_->reopen_set_aside("c", 3).units, 0);
+    EXPECT_THROW(store_->reopen_set_aside("nope", 3), std::invalid_argument);
 }
 
 // A worker that computes wrongly and asks again the moment it is refused must not take the
@@ -341,8 +527,9 @@ TEST_P(StoreCases, StatusCountsUnitsByStateAndTheValidatedPrefix) {
 // The public page's and the operator's reads, on a campaign with units in every state: its
 // last unit is shorter than the others, so starts are counted per unit, not units times size.
 TEST_P(StoreCases, ThePagesReadHoursTopWorkersLatestUnitsAndTheOperatorsWatchList) {
-    add_campaign("c", "0", "3500", 1000);
     const std::string a = add_worker("a"), b = add_worker("b"), d = add_worker("d"), e = add_worker("e");
+    establish({d, e});  // d's refusals count toward setting a unit aside
+    add_campaign("c", "0", "3500", 1000);
     const ClaimOutcome u0 = claim(a);
     store_->submit_result(result(a, u0.lease_id, 5, true));  // [0, 1000) waits for b's copy
     const ClaimOutcome u0_copy = claim(b);
@@ -423,8 +610,8 @@ TEST_P(StoreCases, ThePagesReadHoursTopWorkersLatestUnitsAndTheOperatorsWatchLis
     EXPECT_EQ(o.troubled_workers[1].worker_id, d);
     EXPECT_GT(o.troubled_workers[1].last_fault_ms, 0);
     // Leases that ended with a result: two copies of [0, 1000), [1000, 2000), three refused,
-    // two copies of [3000, 3500); d's last one ran out.
-    EXPECT_EQ(o.leases_completed, 8);
+    // two copies of [3000, 3500), and the warm-up's four; d's last one ran out.
+    EXPECT_EQ(o.leases_completed, 12);
     EXPECT_EQ(o.leases_expired, 1);
     EXPECT_EQ(o.results_pending, 2);
     EXPECT_EQ(o.units_pending, 1);

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "server/store/store.hpp"
 
@@ -39,8 +40,14 @@ class StoreCases : public ::testing::TestWithParam<StoreEngine> {
 protected:
     void SetUp() override;
 
-    // A registered worker (through a challenge) and its id.
-    std::string add_worker(const std::string& client_id = "");
+    // A registered worker (through a challenge) and its id, on the network `network` (none
+    // when empty) and the machine `hardware` (one of its own when empty).
+    std::string add_worker(const std::string& client_id = "", const std::string& network = "",
+                           const std::string& hardware = "");
+    // Each of `workers` (two or more) gets a result validated by another's copy, on a campaign
+    // of their own added now: established workers, whose refusals count toward setting a
+    // unit aside, with one confirmed result each.
+    void establish(const std::vector<std::string>& workers);
     // A campaign [begin, end) in units of unit_size; the texts as the command line takes them.
     void add_campaign(const std::string& name, const std::string& begin, const std::string& end,
                       std::uint64_t unit_size);

@@ -57,7 +57,7 @@ std::string member(const nlohmann::json& doc, const char* key) {
 
 HttpsReply https_call(int port, const std::filesystem::path& ca_file, const std::string& method,
                       const std::string& path, const std::string& body, const std::vector<std::string>& headers,
-                      long timeout_ms) {
+                      long timeout_ms, const std::string& source) {
     static std::once_flag init;
     std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
@@ -73,6 +73,8 @@ HttpsReply https_call(int port, const std::filesystem::path& ca_file, const std:
     curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "pelorin-tests");
+    const std::string local_address = "host!" + source;
+    if (!source.empty()) curl_easy_setopt(curl, CURLOPT_INTERFACE, local_address.c_str());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (!body.empty() || method == "POST" || method == "PUT") {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
@@ -102,10 +104,15 @@ HttpsReply https_call(int port, const std::filesystem::path& ca_file, const std:
 }
 
 HttpsReply LoopbackServer::call(const std::string& method, const std::string& path, const std::string& body,
-                                const std::string& token) const {
+                                const std::string& token, const std::string& source) const {
     std::vector<std::string> headers;
     if (!token.empty()) headers.push_back("Authorization: Bearer " + token);
-    return https_call(port(), ca_file(), method, path, body, headers);
+    return https_call(port(), ca_file(), method, path, body, headers, 30000, source);
+}
+
+HttpsReply call_as(const LoopbackServer& server, const TestWorker& worker, const std::string& method,
+                   const std::string& path, const std::string& body) {
+    return server.call(method, path, body, worker.token, worker.source);
 }
 
 std::string solve_proof_of_work(const std::string& nonce, unsigned difficulty_bits) {
@@ -115,8 +122,9 @@ std::string solve_proof_of_work(const std::string& nonce, unsigned difficulty_bi
     }
 }
 
-TestWorker register_test_worker(const LoopbackServer& coordinator, const std::string& client_id) {
-    const HttpsReply c = coordinator.call("GET", "/api/v1/register/challenge");
+TestWorker register_test_worker(const LoopbackServer& coordinator, const std::string& client_id,
+                                const std::string& source) {
+    const HttpsReply c = coordinator.call("GET", "/api/v1/register/challenge", "", "", source);
     if (c.status != 200) throw std::runtime_error("challenge failed: " + std::to_string(c.status) + " " + c.body + c.error);
     const nlohmann::json challenge = nlohmann::json::parse(c.body);
     const std::string solution =
@@ -125,12 +133,12 @@ TestWorker register_test_worker(const LoopbackServer& coordinator, const std::st
                                     {"solution", solution},
                                     {"nickname", "Anonymous"},
                                     {"client_id", client_id},
-                                    {"hardware_hash", std::string(64, 'a')},
+                                    {"hardware_hash", sha256_hex("test hardware " + client_id + " " + source)},
                                     {"build_hash", std::string(64, 'b')}};
-    const HttpsReply r = coordinator.call("POST", "/api/v1/workers/register", request.dump());
+    const HttpsReply r = coordinator.call("POST", "/api/v1/workers/register", request.dump(), "", source);
     if (r.status != 200) throw std::runtime_error("registration failed: " + std::to_string(r.status) + " " + r.body + r.error);
     const nlohmann::json reply = nlohmann::json::parse(r.body);
-    return TestWorker{member(reply, "worker_id"), member(reply, "token")};
+    return TestWorker{member(reply, "worker_id"), member(reply, "token"), source};
 }
 
 }  // namespace pelorin::test_support

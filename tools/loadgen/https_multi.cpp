@@ -43,6 +43,7 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 struct HttpsMulti::Transfer {
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
+    std::string local_address;  // CURLOPT_INTERFACE keeps the pointer until the transfer ends
     Done done;
     HttpReply reply;
     std::chrono::steady_clock::time_point started;
@@ -91,6 +92,10 @@ void HttpsMulti::send(const HttpRequest& request, Done done) {
         t->headers = curl_slist_append(t->headers, ("Authorization: Bearer " + request.token).c_str());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, t->headers);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "pelorin-loadgen");
+    if (!request.source.empty()) {
+        t->local_address = "host!" + request.source;
+        curl_easy_setopt(h, CURLOPT_INTERFACE, t->local_address.c_str());
+    }
     curl_easy_setopt(h, CURLOPT_CAINFO, ca_file_.c_str());
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -19,6 +19,7 @@ struct HttpRequest {
     std::string path;
     std::string body;   // sent as application/json when not empty
     std::string token;  // "Authorization: Bearer <token>" when not empty
+    std::string source;  // the local address to send from, when not empty
 };
 
 struct HttpReply {

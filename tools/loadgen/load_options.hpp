@@ -36,6 +36,9 @@ struct LoadOptions {
     std::chrono::milliseconds request_timeout{30000};
     std::size_t max_in_flight = 2048;
     std::uint64_t seed = 1;
+    // Each worker sends from a loopback address of its own /24 (127.A.B.2), as workers on
+    // distinct networks do; for servers on loopback.
+    bool loopback_networks = false;
     std::filesystem::path records;  // one JSON line per request; none when empty
 };
 

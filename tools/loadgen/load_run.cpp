@@ -77,7 +77,10 @@ private:
         const StepNote note = w.note();
         const Call call = step.call;
         const bool measured = Clock::now() >= measured_from_;
-        http_.send(HttpRequest{server, step.method, step.path, step.body, w.token()},
+        std::string source;
+        if (options_.loopback_networks)
+            source = "127." + std::to_string(1 + w.id() / 256 % 255) + "." + std::to_string(w.id() % 256) + ".2";
+        http_.send(HttpRequest{server, step.method, step.path, step.body, w.token(), source},
                    [this, &w, server, note, call, measured](const HttpReply& reply) {
                        const Step next = w.on_reply(reply, Clock::now());
                        RequestRecord record{w.id(), w.behaviour(), call, server, note, reply};

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 100'000))
         ->capture_default_str();
     app.add_option("--seed", o.seed, "Seed of the behaviours' assignment")->capture_default_str();
+    app.add_flag("--loopback-networks", o.loopback_networks,
+                 "Each worker sends from a loopback address of its own /24 (127.A.B.2), as on distinct networks");
     app.add_option("--records", o.records, "File for one JSON line per request (lease, reply, latency)");
     try {
         app.parse(argc, argv);
