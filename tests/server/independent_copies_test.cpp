@@ -51,8 +51,11 @@ std::string forged(const json& lease) {
 const std::string kPending = "pending: waiting for a copy from another worker";
 
 json workers_by_id(const CoordinatorProcess& c) {
+    const CommandResult listed = c.command({"workers", "--json"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    const json all = json::parse(listed.out);
     json by_id = json::object();
-    for (const json& w : json::parse(c.command({"workers", "--json"}).out).at("workers")) by_id[w.at("worker_id").get<std::string>()] = w;
+    for (const json& w : all.at("workers")) by_id[w.at("worker_id").get<std::string>()] = w;
     return by_id;
 }
 
