@@ -83,6 +83,7 @@ ApiReply Api::acquire(const Call& call) {
     request.proof_hash = *proof_hash;
     request.lease_timeout_ms = policy_.lease_timeout_ms;
     request.refused_hold_ms = policy_.refused_units_wait ? policy_.lease_timeout_ms : 0;
+    request.lease_max_age_ms = policy_.lease_max_age_ms;
     request.network = network_key(call.request.address, policy_.trust.networks);
     const ClaimOutcome claim = store_.claim_unit(request);
     switch (claim.kind) {

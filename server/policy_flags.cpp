@@ -26,6 +26,25 @@ void add_policy_flags(CLI::App& app, ServerPolicy& policy) {
         ->check(CLI::Range(0.05, 86400.0 * 30))
         ->type_name("SECONDS")
         ->default_str(std::to_string(policy.lease_timeout_ms / 1000));
+    app.add_option_function<std::string>(
+           "--lease-max-age",
+           [&policy](const std::string& text) {
+               policy.lease_max_age_ms = text == "adaptive" ? 0 : static_cast<std::int64_t>(std::llround(std::stod(text) * 3'600'000));
+           },
+           "Hours after which a leased unit is also handed to another worker while the first may still complete it, "
+           "or \"adaptive\": four times the unit's time at the worker's rate, from a day to 30 days")
+        ->check([](const std::string& text) -> std::string {
+            if (text == "adaptive") return {};
+            try {
+                std::size_t used = 0;
+                const double v = std::stod(text, &used);
+                if (used == text.size() && v >= 0.0001 && v <= 24.0 * 365) return {};
+            } catch (const std::exception&) {
+            }
+            return "the lease's maximum age is a number of hours up to a year, or adaptive";
+        })
+        ->type_name("HOURS|adaptive")
+        ->default_str("adaptive");
     app.add_option("--difficulty-bits", policy.difficulty_bits, "Leading zero bits the registration puzzle asks for")
         ->check(CLI::Range(0u, kMaxDifficultyBits))
         ->type_name("BITS")

@@ -29,6 +29,10 @@ struct TrustPolicy {
 
 struct ServerPolicy {
     std::int64_t lease_timeout_ms = 600'000;
+    // A unit held this long is also handed to another worker, while the first may still
+    // complete it; 0: adaptive, from the unit's size and the rate the worker sends
+    // (store/lease_age.hpp).
+    std::int64_t lease_max_age_ms = 0;
     // Whether a unit refused to a worker waits one lease time-out for other workers before it
     // may go back to that worker (the development coordinator hands it straight back: its tests
     // drive one worker through refusals).

@@ -121,8 +121,9 @@ CREATE INDEX results_status ON results(status, unit_id);
 )sql",
         // 4: independent copies. The networks each worker was seen on; whether a result passed
         // the checks (an outvoted one did), was confirmed by an independent copy, and when it
-        // made its worker faulty; when the operator set a worker's results aside; and the
-        // result after which a reopened unit counts refusals again.
+        // made its worker faulty; when the operator set a worker's results aside; the result
+        // after which a reopened unit counts refusals again; and leases past their maximum age,
+        // whose unit also goes to another worker while they may still complete.
         R"sql(
 CREATE TABLE worker_networks (
   worker_id BIGINT NOT NULL REFERENCES workers(id),
@@ -139,6 +140,8 @@ UPDATE results SET passed = false WHERE status = 'rejected' AND reason <> 'disag
 UPDATE results SET copied = true WHERE status = 'validated'
   AND (SELECT COUNT(DISTINCT r.worker_id) FROM results r WHERE r.unit_id = results.unit_id AND r.status = 'validated') >= 2;
 CREATE INDEX results_worker_copied ON results(worker_id, copied, status);
+ALTER TABLE units ADD COLUMN lease_overdue_ms BIGINT;
+ALTER TABLE leases ADD COLUMN overtaken BOOLEAN NOT NULL DEFAULT false;
 )sql",
     };
     return migrations;

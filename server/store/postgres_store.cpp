@@ -4,6 +4,7 @@
 
 #include "server/store/bound_text.hpp"
 #include "server/store/ids.hpp"
+#include "server/store/lease_age.hpp"
 #include "server/store/postgres_migrations.hpp"
 #include "server/store/postgres_store_rows.hpp"
 #include "server/store/store_limits.hpp"
@@ -30,14 +31,30 @@ ClaimOutcome granted(const std::string& lease_id, const UnitRange& range) {
 // A lease granted on a locked unit: the unit gets a new epoch and the lease that carries it.
 ClaimOutcome grant(Tx& tx, std::int64_t unit_id, const ClaimRequest& request, std::int64_t worker, std::int64_t now) {
     const std::int64_t expires = now + request.lease_timeout_ms;
+    const pqxx::row before = tx.exec_params1(
+        "SELECT range_begin, range_end, COALESCE(lease_worker_id = $2 AND lease_overdue_ms IS NOT NULL, false), "
+        "lease_overdue_ms FROM units WHERE id = $1",
+        unit_id, worker);
+    // The worker's own expired unit keeps its first deadline: letting a lease lapse and asking
+    // again does not buy more time.
+    const std::int64_t overdue =
+        boolean(before[2]) ? int64(before[3])
+                           : now + lease_max_age_ms(request.lease_max_age_ms,
+                                                    unit_size(range_of(text(before[0]), text(before[1]))),
+                                                    request.starts_per_second);
+    // A live lease past its maximum age is overtaken: its worker may still complete the unit.
+    tx.exec_params(
+        "UPDATE leases SET overtaken = true WHERE id = (SELECT lease_id FROM units WHERE id = $1 "
+        "AND lease_expires_ms > $2) AND state = 'active'",
+        unit_id, now);
     const pqxx::row lease = tx.exec_params1(
         "INSERT INTO leases (unit_id, worker_id, epoch, proof_hash, starts_per_second, leased_ms, heartbeat_ms, "
         "expires_ms) SELECT id, $2, epoch + 1, $3, $4, $5, $5, $6 FROM units WHERE id = $1 RETURNING id, epoch",
         unit_id, worker, request.proof_hash, request.starts_per_second, now, expires);
     const pqxx::row unit = tx.exec_params1(
-        "UPDATE units SET epoch = $2, lease_id = $3, lease_worker_id = $4, lease_expires_ms = $5 WHERE id = $1 "
-        "RETURNING range_begin, range_end",
-        unit_id, int64(lease[1]), int64(lease[0]), worker, expires);
+        "UPDATE units SET epoch = $2, lease_id = $3, lease_worker_id = $4, lease_expires_ms = $5, lease_overdue_ms = $6 "
+        "WHERE id = $1 RETURNING range_begin, range_end",
+        unit_id, int64(lease[1]), int64(lease[0]), worker, expires, overdue);
     return granted(lease_name(int64(lease[0])), range_of(text(unit[0]), text(unit[1])));
 }
 
@@ -50,7 +67,8 @@ ClaimOutcome grant(Tx& tx, std::int64_t unit_id, const ClaimRequest& request, st
 std::optional<std::int64_t> claimable_unit(Tx& tx, std::int64_t worker, std::int64_t now, std::int64_t refused_hold_ms) {
     static const std::string kFree =
         "FROM units u JOIN campaigns c ON c.id = u.campaign_id WHERE NOT c.paused "
-        "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= $2) "
+        "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= $2 "
+        "OR (u.lease_overdue_ms <= $2 AND u.lease_worker_id <> $1)) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = $1 "
         "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > $2 - $3))) ";
     pqxx::result r = tx.exec_params(
@@ -333,16 +351,19 @@ HeartbeatOutcome PostgresStore::heartbeat(const std::string& worker_id, const st
         if (!unit) return HeartbeatOutcome{Kind::unknown};
         const pqxx::row s = tx.exec_params1(
             "SELECT l.worker_id, l.state, COALESCE(u.lease_id = l.id AND u.epoch = l.epoch AND u.lease_expires_ms > $1, "
-            "false), u.range_begin, u.range_end FROM leases l JOIN units u ON u.id = l.unit_id WHERE l.id = $2",
+            "false), u.range_begin, u.range_end, l.overtaken AND u.state IN ('open', 'pending') "
+            "FROM leases l JOIN units u ON u.id = l.unit_id WHERE l.id = $2",
             now, *lease);
         if (int64(s[0]) != *worker) return HeartbeatOutcome{Kind::other_worker};
         if (text(s[1]) == "completed") return HeartbeatOutcome{Kind::completed};
-        if (text(s[1]) != "active" || !boolean(s[2])) return HeartbeatOutcome{Kind::expired};
+        // An overtaken lease lives on beside the unit's current one until the unit is settled.
+        const bool overtaken = boolean(s[5]);
+        if (text(s[1]) != "active" || (!boolean(s[2]) && !overtaken)) return HeartbeatOutcome{Kind::expired};
         if (progress > unit_size(range_of(text(s[3]), text(s[4])))) return HeartbeatOutcome{Kind::beyond_unit};
         const std::int64_t expires = now + lease_timeout_ms;
         tx.exec_params("UPDATE leases SET progress = $1, heartbeat_ms = $2, expires_ms = $3 WHERE id = $4",
                        std::to_string(progress), now, expires, *lease);
-        tx.exec_params("UPDATE units SET lease_expires_ms = $1 WHERE id = $2", expires, *unit);
+        if (boolean(s[2])) tx.exec_params("UPDATE units SET lease_expires_ms = $1 WHERE id = $2", expires, *unit);
         tx.exec_params("UPDATE workers SET last_seen_ms = $1 WHERE id = $2", now, *worker);
         return HeartbeatOutcome{Kind::alive};
     });

@@ -135,7 +135,7 @@ LeaseRow read_lease(Tx& tx, std::int64_t lease, std::int64_t now) {
     const pqxx::result r = tx.exec_params(
         "SELECT l.worker_id, u.id, u.range_begin, u.range_end, u.state, "
         "COALESCE(u.lease_id = l.id AND u.epoch = l.epoch, false), "
-        "COALESCE(u.lease_id <> l.id AND u.lease_expires_ms > $1, false), "
+        "COALESCE(u.lease_id <> l.id AND u.lease_expires_ms > $1 AND NOT l.overtaken, false), "
         "l.starts_per_second, r.body, r.audit, r.id IS NOT NULL "
         "FROM leases l JOIN units u ON u.id = l.unit_id LEFT JOIN results r ON r.lease_id = l.id WHERE l.id = $2",
         now, lease);
@@ -217,9 +217,12 @@ SubmissionOutcome PostgresStore::submit_result(const Submission& submission) {
             submission.passed)[0]);
         note_network(tx, *worker, submission.network);
         tx.exec_params("UPDATE leases SET state = 'completed', heartbeat_ms = $1 WHERE id = $2", now, *lease);
-        // The unit's lease ends with this result: it was this one, or one that has expired.
-        tx.exec_params("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL WHERE id = $1",
-                       row.unit);
+        // The unit's lease ends with this result when it was this one or one that has expired;
+        // a lease that overtook this one (past its maximum age) goes on.
+        tx.exec_params(
+            "UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL, lease_overdue_ms = NULL "
+            "WHERE id = $1 AND (lease_id IS NULL OR lease_id = $2 OR lease_expires_ms <= $3)",
+            row.unit, *lease, now);
         tx.exec_params(
             "UPDATE workers SET last_seen_ms = $1, last_fault_ms = CASE WHEN $2 THEN last_fault_ms ELSE $1 END "
             "WHERE id = $3",

@@ -110,8 +110,9 @@ CREATE INDEX results_status ON results(status, unit_id);
 )sql",
         // 4: independent copies. The networks each worker was seen on; whether a result passed
         // the checks (an outvoted one did), was confirmed by an independent copy, and when it
-        // made its worker faulty; when the operator set a worker's results aside; and the
-        // result after which a reopened unit counts refusals again.
+        // made its worker faulty; when the operator set a worker's results aside; the result
+        // after which a reopened unit counts refusals again; and leases past their maximum age,
+        // whose unit also goes to another worker while they may still complete.
         R"sql(
 CREATE TABLE worker_networks (
   worker_id INTEGER NOT NULL REFERENCES workers(id),
@@ -128,6 +129,8 @@ UPDATE results SET passed = 0 WHERE status = 'rejected' AND reason <> 'disagrees
 UPDATE results SET copied = 1 WHERE status = 'validated'
   AND (SELECT COUNT(DISTINCT r.worker_id) FROM results r WHERE r.unit_id = results.unit_id AND r.status = 'validated') >= 2;
 CREATE INDEX results_worker_copied ON results(worker_id, copied, status);
+ALTER TABLE units ADD COLUMN lease_overdue_ms INTEGER;
+ALTER TABLE leases ADD COLUMN overtaken INTEGER NOT NULL DEFAULT 0;
 )sql",
     };
     return migrations;

@@ -5,6 +5,7 @@
 #include "server/store/store_limits.hpp"
 #include "server/store/bound_text.hpp"
 #include "server/store/ids.hpp"
+#include "server/store/lease_age.hpp"
 #include "server/store/sqlite_migrations.hpp"
 #include "server/store/sqlite_store_rows.hpp"
 
@@ -16,18 +17,32 @@ using namespace sqlite_rows;
 // A lease granted: the unit gets a new epoch and the lease that carries it.
 ClaimOutcome grant(SqliteDb& db, std::int64_t unit_id, const ClaimRequest& request, std::int64_t worker,
                    std::int64_t now) {
-    SqliteStatement unit = db.prepare("SELECT range_begin, range_end, epoch + 1 FROM units WHERE id = ?");
-    unit.bind(unit_id).step();
+    SqliteStatement unit = db.prepare(
+        "SELECT range_begin, range_end, epoch + 1, lease_worker_id IS ?2 AND lease_overdue_ms IS NOT NULL, "
+        "lease_overdue_ms FROM units WHERE id = ?1");
+    unit.bind(unit_id, worker).step();
     const UnitRange range = range_of(unit.text(0), unit.text(1));
     const std::int64_t epoch = unit.int64(2);
     const std::int64_t expires = now + request.lease_timeout_ms;
+    // The worker's own expired unit keeps its first deadline: letting a lease lapse and asking
+    // again does not buy more time.
+    const std::int64_t overdue = unit.int64(3) != 0
+                                     ? unit.int64(4)
+                                     : now + lease_max_age_ms(request.lease_max_age_ms, unit_size(range),
+                                                              request.starts_per_second);
+    // A live lease past its maximum age is overtaken: its worker may still complete the unit.
+    db.prepare("UPDATE leases SET overtaken = 1 WHERE id = (SELECT lease_id FROM units WHERE id = ?1 "
+               "AND lease_expires_ms > ?2) AND state = 'active'")
+        .bind(unit_id, now)
+        .run();
     db.prepare("INSERT INTO leases (unit_id, worker_id, epoch, proof_hash, starts_per_second, leased_ms, heartbeat_ms, "
                "expires_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
         .bind(unit_id, worker, epoch, request.proof_hash, request.starts_per_second, now, now, expires)
         .run();
     const std::int64_t lease = db.last_insert_id();
-    db.prepare("UPDATE units SET epoch = ?, lease_id = ?, lease_worker_id = ?, lease_expires_ms = ? WHERE id = ?")
-        .bind(epoch, lease, worker, expires, unit_id)
+    db.prepare("UPDATE units SET epoch = ?, lease_id = ?, lease_worker_id = ?, lease_expires_ms = ?, "
+               "lease_overdue_ms = ? WHERE id = ?")
+        .bind(epoch, lease, worker, expires, overdue, unit_id)
         .run();
     ClaimOutcome out;
     out.kind = ClaimOutcome::Kind::granted;
@@ -45,7 +60,8 @@ std::optional<std::int64_t> claimable_unit(SqliteDb& db, std::int64_t worker, st
                                            std::int64_t refused_hold_ms) {
     static const std::string kFree =
         "FROM units u JOIN campaigns c ON c.id = u.campaign_id WHERE c.paused = 0 "
-        "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= ?2) "
+        "AND (u.lease_expires_ms IS NULL OR u.lease_expires_ms <= ?2 "
+        "OR (u.lease_overdue_ms <= ?2 AND u.lease_worker_id <> ?1)) "
         "AND NOT EXISTS (SELECT 1 FROM results r WHERE r.unit_id = u.id AND r.worker_id = ?1 "
         "AND (r.status IN ('pending', 'validated') OR (r.status = 'rejected' AND r.received_ms > ?2 - ?3))) ";
     SqliteStatement copy = db.prepare(
@@ -322,17 +338,20 @@ HeartbeatOutcome SqliteStore::heartbeat(const std::string& worker_id, const std:
     const std::int64_t now = db->now_ms();
     SqliteStatement s = db->prepare(
         "SELECT l.worker_id, l.state, u.lease_id = l.id AND u.epoch = l.epoch AND u.lease_expires_ms > ?, "
-        "u.range_begin, u.range_end, u.id FROM leases l JOIN units u ON u.id = l.unit_id WHERE l.id = ?");
+        "u.range_begin, u.range_end, u.id, l.overtaken AND u.state IN ('open', 'pending') "
+        "FROM leases l JOIN units u ON u.id = l.unit_id WHERE l.id = ?");
     if (!s.bind(now, *lease).step()) return HeartbeatOutcome{Kind::unknown};
     if (s.int64(0) != *worker) return HeartbeatOutcome{Kind::other_worker};
     if (s.text(1) == "completed") return HeartbeatOutcome{Kind::completed};
-    if (s.text(1) != "active" || s.int64(2) == 0) return HeartbeatOutcome{Kind::expired};
+    // An overtaken lease lives on beside the unit's current one until the unit is settled.
+    const bool overtaken = s.int64(6) != 0;
+    if (s.text(1) != "active" || (s.int64(2) == 0 && !overtaken)) return HeartbeatOutcome{Kind::expired};
     if (progress > unit_size(range_of(s.text(3), s.text(4)))) return HeartbeatOutcome{Kind::beyond_unit};
     const std::int64_t expires = now + lease_timeout_ms;
     db->prepare("UPDATE leases SET progress = ?, heartbeat_ms = ?, expires_ms = ? WHERE id = ?")
         .bind(std::to_string(progress), now, expires, *lease)
         .run();
-    db->prepare("UPDATE units SET lease_expires_ms = ? WHERE id = ?").bind(expires, s.int64(5)).run();
+    if (s.int64(2) != 0) db->prepare("UPDATE units SET lease_expires_ms = ? WHERE id = ?").bind(expires, s.int64(5)).run();
     touch_worker(*db, *worker, now);
     tx.commit();
     return HeartbeatOutcome{Kind::alive};

@@ -141,7 +141,7 @@ LeaseRow read_lease(SqliteDb& db, std::int64_t lease, std::int64_t now) {
     SqliteStatement s = db.prepare(
         "SELECT l.worker_id, u.id, u.range_begin, u.range_end, u.state, "
         "u.lease_id IS l.id AND u.epoch = l.epoch, "
-        "u.lease_id IS NOT NULL AND u.lease_id IS NOT l.id AND u.lease_expires_ms > ?, "
+        "u.lease_id IS NOT NULL AND u.lease_id IS NOT l.id AND u.lease_expires_ms > ? AND NOT l.overtaken, "
         "l.starts_per_second, r.body, r.audit, r.id IS NOT NULL "
         "FROM leases l JOIN units u ON u.id = l.unit_id LEFT JOIN results r ON r.lease_id = l.id WHERE l.id = ?");
     if (!s.bind(now, lease).step()) return row;
@@ -220,9 +220,11 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
     note_network(*db, *worker, submission.network);
     const std::int64_t result = db->last_insert_id();
     db->prepare("UPDATE leases SET state = 'completed', heartbeat_ms = ? WHERE id = ?").bind(now, *lease).run();
-    // The unit's lease ends with this result: it was this one, or one that has expired.
-    db->prepare("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL WHERE id = ?")
-        .bind(row.unit)
+    // The unit's lease ends with this result when it was this one or one that has expired; a
+    // lease that overtook this one (past its maximum age) goes on.
+    db->prepare("UPDATE units SET lease_id = NULL, lease_worker_id = NULL, lease_expires_ms = NULL, "
+                "lease_overdue_ms = NULL WHERE id = ? AND (lease_id IS ? OR lease_expires_ms <= ?)")
+        .bind(row.unit, *lease, now)
         .run();
     db->prepare("UPDATE workers SET last_seen_ms = ?, last_fault_ms = CASE WHEN ? THEN last_fault_ms ELSE ? END "
                 "WHERE id = ?")

@@ -30,4 +30,12 @@ inline constexpr int kTransactionAttempts = 5;
 // The status figures: throughput is measured over this window.
 inline constexpr std::int64_t kThroughputWindowMs = 3'600'000;
 
+// A lease's maximum age when the operator sets none: this many times the unit's time at the
+// rate the worker sent, so a slow but steady volunteer finishes its unit alone; at least a day
+// (a desktop that sleeps at night still finishes) and at most 30 days (a unit held by a worker
+// that only heartbeats is handed to another within a month whatever rate it claims).
+inline constexpr double kLeaseMaxAgeSlack = 4.0;
+inline constexpr std::int64_t kLeaseMaxAgeFloorMs = 24LL * 3'600'000;
+inline constexpr std::int64_t kLeaseMaxAgeCeilingMs = 30LL * 24 * 3'600'000;
+
 }  // namespace pelorin::server

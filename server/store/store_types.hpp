@@ -71,6 +71,9 @@ struct ClaimRequest {
     // may come back to this worker: a worker that computes wrongly, and asks again the moment it
     // is refused, would otherwise take the same unit again and again and hold up the campaign.
     std::int64_t refused_hold_ms = 0;
+    // After this long a lease's unit is also handed to another worker, while this one may still
+    // complete it; 0: from the unit's size and starts_per_second (lease_age.hpp).
+    std::int64_t lease_max_age_ms = 0;
     // The network key of the address the request came from (empty: networks not compared).
     // A unit that awaits a copy goes only to a worker independent of every worker with a
     // result standing on it (independence.hpp).

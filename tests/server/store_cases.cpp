@@ -94,13 +94,15 @@ void StoreCases::establish(const std::vector<std::string>& workers) {
     }
 }
 
-ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms, std::int64_t refused_hold_ms) {
+ClaimOutcome StoreCases::claim(const std::string& worker, std::int64_t timeout_ms, std::int64_t refused_hold_ms,
+                               std::int64_t max_age_ms) {
     ClaimRequest request;
     request.worker_id = worker;
     request.starts_per_second = 1e6;
     request.proof_hash = "proof";
     request.lease_timeout_ms = timeout_ms;
     request.refused_hold_ms = refused_hold_ms;
+    request.lease_max_age_ms = max_age_ms;
     return store_->claim_unit(request);
 }
 
@@ -446,6 +448,30 @@ TEST_P(StoreCases, ThrowawayRefusalsSetNothingAsideAndTheOperatorReopensSetAside
     EXPECT_EQ(units_of_c().set_aside, 0) << "the refusals before the reopening no longer count";
     EXPECT_EQ(store_->reopen_set_aside("c", 3).units, 0);
     EXPECT_THROW(store_->reopen_set_aside("nope", 3), std::invalid_argument);
+}
+
+// A worker that heartbeats and never completes cannot hold a unit forever: past the lease's
+// maximum age the unit also goes to another worker, and the first may still complete it.
+TEST_P(StoreCases, AUnitHeldPastTheLeasesMaximumAgeAlsoGoesToAnotherWorker) {
+    add_campaign("c", "0", "1000", 1000);
+    const std::string a = add_worker("a", "net-a"), b = add_worker("b", "net-b"), d = add_worker("d", "net-d");
+    const ClaimOutcome la = claim(a, 60'000, 0, kShortTimeoutMs);
+    ASSERT_EQ(la.kind, Kind::granted);
+    EXPECT_EQ(claim(b).kind, Kind::busy) << "within its maximum age the lease holds the unit";
+    sleep_ms(kPastShortTimeoutMs);
+    using HB = HeartbeatOutcome::Kind;
+    EXPECT_EQ(store_->heartbeat(a, la.lease_id, 10, 60'000).kind, HB::alive) << "a heartbeat does not stop the clock";
+    const ClaimOutcome lb = claim(b, 60'000, 0, kShortTimeoutMs);
+    ASSERT_EQ(lb.kind, Kind::granted);
+    EXPECT_EQ(text_of(lb.range), text_of(la.range));
+    EXPECT_EQ(claim(d).kind, Kind::busy) << "b's lease is within its own maximum age";
+    // Both go on; the first result waits for the second, an independent copy.
+    EXPECT_EQ(store_->heartbeat(a, la.lease_id, 20, 60'000).kind, HB::alive);
+    EXPECT_EQ(store_->heartbeat(b, lb.lease_id, 20, 60'000).kind, HB::alive);
+    EXPECT_EQ(store_->submit_result(result(a, la.lease_id, 5, true)).audit, "pending: waiting for a copy from another worker");
+    EXPECT_EQ(store_->heartbeat(b, lb.lease_id, 30, 60'000).kind, HB::alive) << "a's result leaves b's lease alone";
+    EXPECT_EQ(store_->submit_result(result(b, lb.lease_id, 5, true)).audit, "accepted");
+    EXPECT_EQ(counted(store_->status(), UnitState::validated), 1);
 }
 
 // A worker that computes wrongly and asks again the moment it is refused must not take the

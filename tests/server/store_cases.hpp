@@ -51,7 +51,8 @@ protected:
     // A campaign [begin, end) in units of unit_size; the texts as the command line takes them.
     void add_campaign(const std::string& name, const std::string& begin, const std::string& end,
                       std::uint64_t unit_size);
-    ClaimOutcome claim(const std::string& worker, std::int64_t timeout_ms = 60'000, std::int64_t refused_hold_ms = 0);
+    ClaimOutcome claim(const std::string& worker, std::int64_t timeout_ms = 60'000, std::int64_t refused_hold_ms = 0,
+                       std::int64_t max_age_ms = 0);
     // A result whose compared members are `checked` and `checksum` (and a fixed table).
     Submission result(const std::string& worker, const std::string& lease, std::uint64_t checksum,
                       bool needs_confirmation = false, bool passed = true);
