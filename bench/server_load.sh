@@ -98,8 +98,10 @@ run_setup() {
   echo "== $name: $workers workers, $instances instance(s), ramp ${ramp} s, measured from ${warmup} s to ${seconds} s"
   # The servers' CPU time over the measured part of the run, beside the requests it served.
   (sleep "$warmup"; ticks $(server_pids) >"$dir/ticks-from") &
+  # Each simulated worker on a loopback network of its own, so their copies of each other count.
   ./$build/pelorin-loadgen "${servers[@]}" --ca-file "$work/ca.pem" --workers "$workers" --heartbeat 20 \
-    --work 120 --ramp "$ramp" --warmup "$warmup" --duration "$seconds" --max-in-flight "$in_flight" --seed 17 | tee "$dir/load.out"
+    --work 120 --ramp "$ramp" --warmup "$warmup" --duration "$seconds" --max-in-flight "$in_flight" --seed 17 \
+    --loopback-networks | tee "$dir/load.out"
   local used=$(($(ticks $(server_pids)) - $(cat "$dir/ticks-from")))
   local requests
   requests=$(sed -n 's/^\([0-9]*\) requests in .*/\1/p' "$dir/load.out")

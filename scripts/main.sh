@@ -35,8 +35,11 @@ openssl x509 -req -in "$demo/server.csr" -CA "$demo/ca.pem" -CAkey "$demo/ca-key
 # Four units of 2^32 starts from 2^40, each done twice (the copies of new workers): about
 # ten seconds of work on two cores.
 "$coordinator" --state-dir "$state" campaign add --name demo --begin 2^40 --end 1116691496960 --unit-size 2^32
+# Both workers run on this machine and reach the server from 127.0.0.1: networks are not
+# compared (--copy-networks off), and each reports a processor of its own below, so that each
+# is independent of the other and may copy its units.
 "$coordinator" --state-dir "$state" serve --listen 127.0.0.1:0 --tls-cert "$state/server.pem" \
-  --tls-key "$state/server-key.pem" --difficulty-bits 14 >"$demo/serve.out" 2>"$demo/journal.log" &
+  --tls-key "$state/server-key.pem" --difficulty-bits 14 --copy-networks off >"$demo/serve.out" 2>"$demo/journal.log" &
 pids+=($!)
 for _ in $(seq 100); do
   grep -q '^Listening on' "$demo/serve.out" && break
@@ -50,7 +53,7 @@ echo "Campaign server on 127.0.0.1:$port (database $state/coordinator.db)"
 # seconds instead of the half minute a volunteer's machine waits.
 worker_pids=()
 for n in 1 2; do
-  SSL_CERT_FILE="$demo/ca.pem" ./build/linux/pelorin-worker run --data-dir "$demo/worker-$n" \
+  SSL_CERT_FILE="$demo/ca.pem" PROCESSOR_IDENTIFIER="demo processor $n" ./build/linux/pelorin-worker run --data-dir "$demo/worker-$n" \
     --coordinator "127.0.0.1:$port" --profile maximum --retry-first-seconds 1 --retry-longest-seconds 5 2>&1 |
     sed -u "s/^/[worker $n] /" &
   worker_pids+=($!)
