@@ -84,6 +84,7 @@ ApiReply Api::acquire(const Call& call) {
     request.lease_timeout_ms = policy_.lease_timeout_ms;
     request.refused_hold_ms = policy_.refused_units_wait ? policy_.lease_timeout_ms : 0;
     request.lease_max_age_ms = policy_.lease_max_age_ms;
+    request.set_aside_settles = !policy_.set_aside_waits_for_operator;
     request.network = network_key(call.request.address, policy_.trust.networks);
     const ClaimOutcome claim = store_.claim_unit(request);
     switch (claim.kind) {
@@ -149,6 +150,7 @@ ApiReply Api::complete(const Call& call) {
     submission.comparable = comparable_text(*result);
     submission.set_aside_after = policy_.trust.set_aside_after;
     submission.network = network_key(call.request.address, policy_.trust.networks);
+    submission.every_refusal_counts = !policy_.set_aside_waits_for_operator;
     const std::uint64_t starts = unit_size(context.range);
     const StructureCheck structure = check_structure(context.range, *result);
     submission.passed = structure.passed;

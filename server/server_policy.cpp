@@ -8,6 +8,7 @@ ServerPolicy development_policy() {
     ServerPolicy p;
     p.lease_timeout_ms = 120'000;
     p.refused_units_wait = false;
+    p.set_aside_waits_for_operator = false;
     p.trust.recompute_budget_cores = -1;
     p.trust.new_worker_results = 0;
     p.trust.replication_share = 0;

@@ -37,6 +37,10 @@ struct ServerPolicy {
     // may go back to that worker (the development coordinator hands it straight back: its tests
     // drive one worker through refusals).
     bool refused_units_wait = true;
+    // Whether only established workers' refusals set a unit aside, and set-aside units keep a
+    // campaign from completing until the operator reopens them (the development coordinator:
+    // every refusal counts and a set-aside unit is settled, as its tests expect).
+    bool set_aside_waits_for_operator = true;
     unsigned difficulty_bits = 18;
     TrustPolicy trust;
     // Requests per minute: registration (challenge and register) per address, and every

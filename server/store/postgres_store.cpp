@@ -333,7 +333,7 @@ ClaimOutcome PostgresStore::claim_unit(const ClaimRequest& request) {
             "OR EXISTS (SELECT 1 FROM units WHERE state IN ('open', 'pending')), "
             "EXISTS (SELECT 1 FROM units WHERE state = 'set_aside')");
         ClaimOutcome out;
-        out.waits_for_operator = !boolean(left[0]) && boolean(left[1]);
+        out.waits_for_operator = !boolean(left[0]) && boolean(left[1]) && !request.set_aside_settles;
         out.kind = boolean(left[0]) || out.waits_for_operator ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
         return out;
     });

@@ -52,7 +52,8 @@ void reopen_uncopied(Tx& tx, std::int64_t worker, std::int64_t now, unsigned set
 
 }  // namespace
 
-Reweighed reweigh_unit(Tx& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after, bool reach_back) {
+Reweighed reweigh_unit(Tx& tx, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after, bool reach_back,
+                       bool every_refusal_counts) {
     Reweighed out;
     const pqxx::row unit = tx.exec_params1("SELECT state, counts_after_result FROM units WHERE id = $1", unit_id);
     out.before = stored_state(text(unit[0]));
@@ -75,7 +76,7 @@ Reweighed reweigh_unit(Tx& tx, std::int64_t unit_id, std::int64_t now, unsigned 
         r.comparable = text(row[4]);
         r.passed = boolean(row[5]);
         r.worker = WorkerMarks{r.worker_id, text(row[6]), networks[worker]};
-        r.counts_for_set_aside = boolean(row[7]) && r.id > counts_after;
+        r.counts_for_set_aside = (boolean(row[7]) || every_refusal_counts) && r.id > counts_after;
         standing.push_back(std::move(r));
     }
     const UnitVerdict verdict = weigh_unit(standing, set_aside_after);
@@ -227,7 +228,8 @@ SubmissionOutcome PostgresStore::submit_result(const Submission& submission) {
             "UPDATE workers SET last_seen_ms = $1, last_fault_ms = CASE WHEN $2 THEN last_fault_ms ELSE $1 END "
             "WHERE id = $3",
             now, submission.passed, *worker);
-        const Reweighed weighed = reweigh_unit(tx, row.unit, now, submission.set_aside_after);
+        const Reweighed weighed =
+            reweigh_unit(tx, row.unit, now, submission.set_aside_after, true, submission.every_refusal_counts);
         const std::string audit = audit_of(submission, result, weighed);
         tx.exec_params("UPDATE results SET audit = $1 WHERE id = $2", audit, result);
         return SubmissionOutcome{Kind::recorded, audit, weighed.newest_disagrees};

@@ -321,7 +321,7 @@ ClaimOutcome SqliteStore::claim_unit(const ClaimRequest& request) {
         "EXISTS (SELECT 1 FROM units WHERE state = 'set_aside')");
     left.step();
     ClaimOutcome out;
-    out.waits_for_operator = left.int64(0) == 0 && left.int64(1) != 0;
+    out.waits_for_operator = left.int64(0) == 0 && left.int64(1) != 0 && !request.set_aside_settles;
     out.kind = left.int64(0) != 0 || out.waits_for_operator ? ClaimOutcome::Kind::busy : ClaimOutcome::Kind::complete;
     tx.commit();
     return out;

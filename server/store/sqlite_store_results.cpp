@@ -51,7 +51,7 @@ void reopen_uncopied(SqliteDb& db, std::int64_t worker, std::int64_t now, unsign
 }  // namespace
 
 Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after,
-                       bool reach_back) {
+                       bool reach_back, bool every_refusal_counts) {
     SqliteStatement unit = db.prepare("SELECT state, counts_after_result FROM units WHERE id = ?");
     unit.bind(unit_id).step();
     Reweighed out;
@@ -77,7 +77,7 @@ Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, uns
         r.comparable = rs.text(4);
         r.passed = rs.int64(5) != 0;
         r.worker = WorkerMarks{r.worker_id, rs.text(6), networks[worker]};
-        r.counts_for_set_aside = rs.int64(7) != 0 && r.id > counts_after;
+        r.counts_for_set_aside = (rs.int64(7) != 0 || every_refusal_counts) && r.id > counts_after;
         standing.push_back(std::move(r));
     }
     const UnitVerdict verdict = weigh_unit(standing, set_aside_after);
@@ -230,7 +230,8 @@ SubmissionOutcome SqliteStore::submit_result(const Submission& submission) {
                 "WHERE id = ?")
         .bind(now, submission.passed, now, *worker)
         .run();
-    const Reweighed weighed = reweigh_unit(*db, row.unit, now, submission.set_aside_after);
+    const Reweighed weighed =
+        reweigh_unit(*db, row.unit, now, submission.set_aside_after, true, submission.every_refusal_counts);
     const std::string audit = audit_of(submission, result, weighed);
     db->prepare("UPDATE results SET audit = ? WHERE id = ?").bind(audit, result).run();
     tx.commit();

@@ -14,8 +14,9 @@ namespace pelorin::server::sqlite_rows {
 // the unit and the faulty workers, and returns it. Called inside a write transaction.
 // When it outvotes a worker and reach_back holds, that worker's results validated without a
 // copy since its last confirmed one are reopened for a copy.
+// every_refusal_counts: new workers' refusals count toward setting the unit aside too.
 Reweighed reweigh_unit(SqliteDb& db, std::int64_t unit_id, std::int64_t now, unsigned set_aside_after,
-                       bool reach_back = true);
+                       bool reach_back = true, bool every_refusal_counts = false);
 
 // Remembers that the worker was seen on the network (nothing for an empty key).
 void note_network(SqliteDb& db, std::int64_t worker, const std::string& network);

@@ -74,6 +74,9 @@ struct ClaimRequest {
     // After this long a lease's unit is also handed to another worker, while this one may still
     // complete it; 0: from the unit's size and starts_per_second (lease_age.hpp).
     std::int64_t lease_max_age_ms = 0;
+    // Set-aside units settle a campaign like validated ones (the development coordinator's
+    // tests); otherwise they keep it from completing until the operator reopens them.
+    bool set_aside_settles = false;
     // The network key of the address the request came from (empty: networks not compared).
     // A unit that awaits a copy goes only to a worker independent of every worker with a
     // result standing on it (independence.hpp).
@@ -124,6 +127,9 @@ struct Submission {
     bool needs_confirmation = false;
     unsigned set_aside_after = 3;
     std::string network;     // the network key of the address the complete came from
+    // Every worker's refusals count toward setting a unit aside, not only established ones'
+    // (the development coordinator's tests drive one new worker through refusals).
+    bool every_refusal_counts = false;
 };
 
 struct SubmissionOutcome {
