@@ -108,7 +108,8 @@ CREATE INDEX leases_heartbeat ON leases(heartbeat_ms);
 CREATE INDEX leases_expiry ON leases(state, expires_ms);
 CREATE INDEX results_status ON results(status, unit_id);
 )sql",
-        // 4: held for the copies' independence (another branch of work); nothing here.
+        // 4: changes nothing; the number was given to a change that has not been made, and a
+        // database past it must never be asked to run it, so that change comes as a later one.
         "-- 4",
         // 5: a client id is a secret the worker proves itself with, so it is kept only as its
         // SHA-256, like a token. Freed space is zeroed, so the clear texts leave the file.
