@@ -95,7 +95,10 @@ TEST(Recomputation, MadeUpChecksumsOnALargeUnitAreRefusedEvenWhenTwoWorkersAgree
     EXPECT_EQ(reply.at("audit").get<std::string>().rfind("pending: ", 0), 0u) << reply.dump();
     const json theirs = acquire(c, other);
     ASSERT_EQ(theirs.at("begin"), mine.at("begin")) << "a waiting result that needs a copy has its unit copied";
-    EXPECT_EQ(complete(c, other, theirs, right).at("audit").get<std::string>().rfind("pending: ", 0), 0u);
+    // The copy waits too, unless the first result's recomputation has ended meanwhile (on a
+    // fast machine it ran while that complete waited): then the two agree and the unit counts.
+    const std::string copy_audit = complete(c, other, theirs, right).at("audit");
+    EXPECT_TRUE(copy_audit.rfind("pending: ", 0) == 0 || copy_audit == "accepted") << copy_audit;
 
     // The forgers take the second unit (two results wait on the first) and agree on made-up
     // checksums.
