@@ -11,8 +11,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/server/lease_calls.hpp"
 #include "tests/server/result_bodies.hpp"
 #include "tests/support/coordinator_process.hpp"
+#include "tests/support/program_run.hpp"
 
 namespace pelorin::test_support {
 namespace {
@@ -25,25 +27,12 @@ constexpr const char* kBegin = "4294967296";
 constexpr const char* kEnd = "4295229440";  // four units
 constexpr const char* kOperatorToken = "an-operator-token-of-some-length";
 
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 std::string base64(const std::string& text) {
     std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                   reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     out.resize(static_cast<std::size_t>(n));
     return out;
-}
-
-json acquire(const CoordinatorProcess& c, const TestWorker& w) {
-    const HttpsReply r = c.call("POST", "/api/v1/leases/acquire", R"({"starts_per_second":1e+06,"proof_hash":"h"})", w.token);
-    EXPECT_EQ(r.status, 200) << w.worker_id << ": " << r.body;
-    return r.status == 200 ? json::parse(r.body) : json::object();
 }
 
 HttpsReply complete(const CoordinatorProcess& c, const TestWorker& w, const json& lease, const std::string& body) {
@@ -69,7 +58,7 @@ TEST(AnswersAndSecrets, NoReplyOrViewTeachesTheChecksumsAndOperatorDataNeedTheOp
 
     // Garbage first: the refusal names the member, and nothing anyone can read holds the
     // checksums the unit's starts give.
-    const json lease = acquire(c, forger);
+    const json lease = acquire_unit(c, forger);
     const std::string truth = verified_body(lease.at("begin"), lease.at("end"));
     const ojson true_record = ojson::parse(truth).at("result");
     const std::vector<std::string> answers = {std::to_string(true_record.at("checksum_sum").get<std::uint64_t>()),
@@ -92,7 +81,7 @@ TEST(AnswersAndSecrets, NoReplyOrViewTeachesTheChecksumsAndOperatorDataNeedTheOp
 
     // The next unit's true checksums are accepted, once the record holds only the record's
     // members: one of the worker's own is refused by name and changes nothing.
-    const json next = acquire(c, forger);
+    const json next = acquire_unit(c, forger);
     ASSERT_NE(next.at("begin"), lease.at("begin"));
     const std::string next_truth = verified_body(next.at("begin"), next.at("end"));
     ojson padded = ojson::parse(next_truth);
@@ -136,11 +125,11 @@ TEST(AnswersAndSecrets, TheOperatorsTerminalAndFilesKeepWorkersTextsAndSecretsTa
     const TestWorker w = register_test_worker(c, client_id, nickname);
     const TestWorker again = register_test_worker(c, client_id, nickname);
     EXPECT_EQ(again.worker_id, w.worker_id) << "a known client id keeps its worker id";
-    const json lease = acquire(c, again);
+    const json lease = acquire_unit(c, again);
     const HttpsReply done = complete(c, again, lease, verified_body(lease.at("begin"), lease.at("end")));
     EXPECT_EQ(json::parse(done.body).value("audit", ""), "accepted") << done.body;
     const TestWorker other = register_test_worker(c, "", nickname);
-    acquire(c, other);
+    acquire_unit(c, other);
 
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"status"}, {"workers"}, {"export"}, {"status", "--json"}, {"workers", "--json"}, {"export", "--json"}}) {

@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/server/lease_calls.hpp"
 #include "tests/server/result_bodies.hpp"
 #include "tests/support/coordinator_process.hpp"
+#include "tests/support/program_run.hpp"
 #include "wideint/decimal.hpp"
 #include "wideint/text_forms.hpp"
 
@@ -21,25 +23,6 @@ using ojson = nlohmann::ordered_json;
 // Units of 2^16 starts above 2^32: each is verified in a few milliseconds.
 constexpr const char* kBegin = "4294967296";
 constexpr const char* kEnd = "4295491584";  // eight units
-
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-json acquire(const CoordinatorProcess& c, const TestWorker& w) {
-    const HttpsReply r = c.call("POST", "/api/v1/leases/acquire", R"({"starts_per_second":1e+06,"proof_hash":"h"})", w.token);
-    EXPECT_EQ(r.status, 200) << w.worker_id << ": " << r.body;
-    return r.status == 200 ? json::parse(r.body) : json::object();
-}
-
-json complete(const CoordinatorProcess& c, const TestWorker& w, const json& lease, const std::string& body) {
-    const HttpsReply r = c.call("POST", "/api/v1/leases/" + lease.value("lease_id", "") + "/complete", body, w.token);
-    EXPECT_EQ(r.status, 200) << r.body;
-    return r.status == 200 ? json::parse(r.body) : json::object();
-}
 
 void report_benchmark(const CoordinatorProcess& c, const TestWorker& w, const char* rate) {
     const HttpsReply r = c.call("POST", "/api/v1/benchmarks",
@@ -63,30 +46,30 @@ TEST(ForgedResults, WrongChecksumsAndOtherRangesAreRejected) {
     const TestWorker w = register_test_worker(c);
     report_benchmark(c, w, "1e+12");  // fast: nothing it sends counts as too fast
 
-    json lease = acquire(c, w);
+    json lease = acquire_unit(c, w);
     const std::string good = verified_body(lease.at("begin"), lease.at("end"));
     ojson spoiled = ojson::parse(good);
     spoiled["result"]["checksum_sum"] = spoiled["result"]["checksum_sum"].get<std::uint64_t>() + 1;
-    const json wrong = complete(c, w, lease, spoiled.dump());
+    const json wrong = complete_unit(c, w, lease, spoiled.dump());
     EXPECT_EQ(wrong.at("accepted"), false);
     EXPECT_EQ(wrong.at("audit").get<std::string>().rfind("rejected: checksum_sum does not match", 0), 0u) << wrong.dump();
 
     // The refused unit waits for other workers, so the next lease is the next range; its
     // complete carries the first range's record: the same number of starts, another range's
     // checksums.
-    lease = acquire(c, w);
+    lease = acquire_unit(c, w);
     ASSERT_EQ(lease.at("begin"), u128_to_decimal(add_u64(parse_u128(kBegin), 1 << 16)))
         << "a refused unit is not handed straight back to its worker";
-    const json other = complete(c, w, lease, good);
+    const json other = complete_unit(c, w, lease, good);
     EXPECT_EQ(other.at("audit").get<std::string>().rfind("rejected: checksum_sum does not match", 0), 0u) << other.dump();
 
     // The refused unit went back to the pool: another worker takes it, and the honest record
     // is accepted. The first worker's count shows its two refusals.
     const TestWorker second = register_test_worker(c, "second");
     report_benchmark(c, second, "1e+12");
-    lease = acquire(c, second);
+    lease = acquire_unit(c, second);
     ASSERT_EQ(lease.at("begin"), kBegin);
-    EXPECT_EQ(complete(c, second, lease, good).at("audit"), "accepted");
+    EXPECT_EQ(complete_unit(c, second, lease, good).at("audit"), "accepted");
     const json workers = json::parse(c.command({"workers", "--json"}).out);
     for (const json& row : workers.at("workers")) {
         const bool refused = row.at("worker_id") == w.worker_id;
@@ -103,18 +86,18 @@ TEST(ForgedResults, ARecordFasterThanItsSendersBenchmarkIsCopiedByAnotherWorker)
     report_benchmark(c, hasty, "1e+03");   // 2^16 starts should take it a minute
     report_benchmark(c, honest, "1e+12");  // anything it sends is plausible
 
-    const json lease = acquire(c, hasty);
+    const json lease = acquire_unit(c, hasty);
     const std::string record = verified_body(lease.at("begin"), lease.at("end"));
-    const json first = complete(c, hasty, lease, record);
+    const json first = complete_unit(c, hasty, lease, record);
     EXPECT_EQ(first.at("audit"), "pending: waiting for a copy from another worker") << first.dump();
     EXPECT_EQ(json::parse(c.command({"status", "--json"}).out).at("campaigns").at(0).at("units").at("pending"), 1);
 
     // The other worker is handed the same unit, and its agreeing copy validates it.
-    const json copy = acquire(c, honest);
+    const json copy = acquire_unit(c, honest);
     EXPECT_EQ(copy.at("begin"), lease.at("begin"));
-    EXPECT_EQ(complete(c, honest, copy, verified_body(copy.at("begin"), copy.at("end"))).at("audit"), "accepted");
+    EXPECT_EQ(complete_unit(c, honest, copy, verified_body(copy.at("begin"), copy.at("end"))).at("audit"), "accepted");
     // The hasty worker itself is never handed its own unit to copy.
-    EXPECT_NE(acquire(c, hasty).at("begin"), lease.at("begin"));
+    EXPECT_NE(acquire_unit(c, hasty).at("begin"), lease.at("begin"));
 
     const std::string exported = c.command({"export", "--json"}).out;
     ASSERT_EQ(std::count(exported.begin(), exported.end(), '\n'), 1) << exported;
@@ -131,7 +114,7 @@ TEST(ForgedResults, TheDatabaseHoldsNoToken) {
     std::vector<TestWorker> workers;
     for (const char* client : {"a", "b", "c"}) workers.push_back(register_test_worker(c, client));
     workers.push_back(register_test_worker(c, "a"));  // again: a new token for the same worker
-    for (std::size_t i = 1; i < workers.size(); ++i) acquire(c, workers[i]);  // the first token is replaced
+    for (std::size_t i = 1; i < workers.size(); ++i) acquire_unit(c, workers[i]);  // the first token is replaced
     EXPECT_EQ(c.stop(), 0);
 
     std::string stored;

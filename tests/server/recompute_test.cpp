@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/checksum_span.hpp"
+#include "tests/server/lease_calls.hpp"
 #include "tests/server/result_bodies.hpp"
 #include "tests/support/coordinator_process.hpp"
 
@@ -23,18 +24,6 @@ using nlohmann::json;
 constexpr std::uint64_t kUnit = std::uint64_t{1} << 34;
 constexpr std::uint64_t kBegin = std::uint64_t{1} << 40;
 constexpr const char* kWaiting = "pending: waiting for its checksums to be recomputed";
-
-json acquire(const CoordinatorProcess& c, const TestWorker& w) {
-    const HttpsReply r = c.call("POST", "/api/v1/leases/acquire", R"({"starts_per_second":1e+09,"proof_hash":"h"})", w.token);
-    EXPECT_EQ(r.status, 200) << w.worker_id << ": " << r.body;
-    return r.status == 200 ? json::parse(r.body) : json::object();
-}
-
-json complete(const CoordinatorProcess& c, const TestWorker& w, const json& lease, const std::string& body) {
-    const HttpsReply r = c.call("POST", "/api/v1/leases/" + lease.value("lease_id", "") + "/complete", body, w.token);
-    EXPECT_EQ(r.status, 200) << w.worker_id << ": " << r.body;
-    return r.status == 200 ? json::parse(r.body) : json::object();
-}
 
 // A sample of the exposition text (the first line that starts with `series`), -1 when absent.
 double sample(const std::string& exposition, const std::string& series) {
@@ -85,32 +74,32 @@ TEST(Recomputation, MadeUpChecksumsOnALargeUnitAreRefusedEvenWhenTwoWorkersAgree
 
     // The honest pair sends the checksums the first unit's starts give (made by the test before
     // the server started); the two results wait for the server's own.
-    const json mine = acquire(c, honest);
+    const json mine = acquire_unit(c, honest, "1e+09");
     ASSERT_EQ(mine.at("begin"), std::to_string(kBegin));
     // A unit that costs more than 2 core-seconds waits for the background; at the kernel's best
     // speed (about 10^10 starts per second, on an idle machine) 2^34 starts fit within that and
     // are recomputed while the complete waits. Either way the reply is a pending result's.
-    const json reply = complete(c, honest, mine, right);
+    const json reply = complete_unit(c, honest, mine, right);
     EXPECT_EQ(reply.at("accepted"), true) << reply.dump();
     EXPECT_EQ(reply.at("audit").get<std::string>().rfind("pending: ", 0), 0u) << reply.dump();
-    const json theirs = acquire(c, other);
+    const json theirs = acquire_unit(c, other, "1e+09");
     ASSERT_EQ(theirs.at("begin"), mine.at("begin")) << "a waiting result that needs a copy has its unit copied";
     // The copy waits too, unless the first result's recomputation has ended meanwhile (on a
     // fast machine it ran while that complete waited): then the two agree and the unit counts.
-    const std::string copy_audit = complete(c, other, theirs, right).at("audit");
+    const std::string copy_audit = complete_unit(c, other, theirs, right).at("audit");
     EXPECT_TRUE(copy_audit.rfind("pending: ", 0) == 0 || copy_audit == "accepted") << copy_audit;
 
     // The forgers take the second unit (two results wait on the first) and agree on made-up
     // checksums.
     const std::string forged = body_of(made_up_record(kUnit, 1, 2));
-    const json first = acquire(c, forger);
+    const json first = acquire_unit(c, forger, "1e+09");
     ASSERT_EQ(first.at("begin"), std::to_string(kBegin + kUnit));
-    const std::string audit = complete(c, forger, first, forged).at("audit");
+    const std::string audit = complete_unit(c, forger, first, forged).at("audit");
     const bool deferred = audit == kWaiting;
     if (!deferred) EXPECT_EQ(audit.rfind("rejected: checksum_sum", 0), 0u) << audit;
-    const json copy = acquire(c, partner);
+    const json copy = acquire_unit(c, partner, "1e+09");
     ASSERT_EQ(copy.at("begin"), first.at("begin"));
-    EXPECT_EQ(complete(c, partner, copy, forged).at("audit"), audit);
+    EXPECT_EQ(complete_unit(c, partner, copy, forged).at("audit"), audit);
     EXPECT_NE(campaign_status(c).at("validated_below"), std::to_string(kBegin + 2 * kUnit))
         << "agreeing copies of made-up checksums count for nothing";
     const std::string waiting = c.call("GET", "/metrics").body;
